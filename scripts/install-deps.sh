@@ -1,0 +1,39 @@
+#!/bin/sh
+# Installs what building ("build") or building and testing ("test", the default) needs on Debian.
+# As root it installs the missing packages with apt-get; otherwise it prints the exact command.
+set -eu
+
+build_packages="cmake g++ make pkg-config libjson-c-dev libsqlite3-dev"
+test_packages="$build_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
+  clang libclang-rt-14-dev binutils findutils grep passwd debianutils"
+
+case "${1:-test}" in
+  build) wanted=$build_packages ;;
+  test) wanted=$test_packages ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
+
+missing=""
+for package in $wanted; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    missing="$missing $package"
+  fi
+done
+[ -z "$missing" ] && exit 0
+
+if ! command -v apt-get >/dev/null 2>&1; then
+  echo "This needs a Debian machine with these packages:$missing" >&2
+  exit 1
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages:$missing" >&2
+  echo "Install them as root with:" >&2
+  echo "  apt-get update && apt-get install -y --no-install-recommends$missing" >&2
+  exit 1
+fi
+echo "Installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y --no-install-recommends $missing || {
+  apt-get update
+  apt-get install -y --no-install-recommends $missing
+}

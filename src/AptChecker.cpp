@@ -1,0 +1,44 @@
+#include "AptChecker.h"
+
+#include <sstream>
+
+#include "CheckerHelper.h"
+#include "Product.h"
+
+namespace {
+
+const char* const kListCommand = "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep ii";
+
+
+}  // namespace
+
+bool AptChecker::Initialize(std::string& /*message*/) { return true; }
+
+bool AptChecker::GetAppInfo(std::string& text) {
+  if (CheckerHelper::GetOsType() != OS_TYPE_DEB) {
+    text = "Obtaining information about products installed by dpkg is skipped.";
+    return false;
+  }
+  std::string listing;
+  if (CheckerHelper::RunCommand(kListCommand, listing) != 0) {
+    text = "Cannot obtain installed package.";
+    return false;
+  }
+  return ParseListing(listing, text);
+}
+
+bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
+  ProductTable table;
+  std::ostringstream summary;
+  for (const std::string& line : CheckerHelper::SplitString(listing, "\n")) {
+    summary.str(std::string());
+    const std::vector<std::string> fields = CheckerHelper::SplitString(line, "(\\s+)");
+    // Field 0 is the status column, which grep has already looked at.
+    for (size_t word = 4; word < fields.size(); ++word) {
+      summary << fields[word] << ' ';
+    }
+    AddToProductTable(table, summary.str(), FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2),
+                      FieldOrEmpty(fields, 3));
+  }
+  return ProductTableToText(table, text);
+}

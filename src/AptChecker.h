@@ -1,0 +1,25 @@
+#ifndef ZORVEX_APT_CHECKER_H
+#define ZORVEX_APT_CHECKER_H
+
+#include <string>
+
+// The family's Debian packages, as dpkg lists them, grouped by description.
+class AptChecker {
+ public:
+  virtual ~AptChecker() = default;
+
+  // Nothing to prepare: always true, and `message` is not touched.
+  static bool Initialize(std::string& message);
+
+  // Lists the installed family packages with dpkg. Returns true with the product-map text in
+  // `text`; false with a message in `text` when the machine has no dpkg ("Obtaining information
+  // about products installed by dpkg is skipped."), when the listing fails or selects nothing
+  // ("Cannot obtain installed package.") or when no text can be made of the result.
+  static bool GetAppInfo(std::string& text);
+
+  // Turns the selected lines of a "dpkg -l" listing (status, name, version, architecture,
+  // description words, separated by runs of whitespace) into the product-map text.
+  static bool ParseListing(const std::string& listing, std::string& text);
+};
+
+#endif  // ZORVEX_APT_CHECKER_H

@@ -1,0 +1,278 @@
+#include "BInstallerChecker.h"
+
+#include <pwd.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "CheckerHelper.h"
+#include "JsonNode.h"
+#include "zorvex_plugin.h"
+
+const char* ROOT_IC_PATH = "/var/corva";
+const char* USER_IC_PATH = "/corva";
+const char* DB_NAME = "packagemanager.db";
+
+std::vector<std::string> BInstallerChecker::CachePaths;
+
+namespace {
+
+const char* const kInfo = "INFO";
+const char* const kInstallDirQuery = "SELECT PATH FROM INSTALL_DIR;";
+const char* const kComponentQuery = "SELECT ID, VERSION FROM COMPONENT ORDER BY ID, VERSION;";
+const char* const kNoCachesMessage = "Cannot obtain paths to package manager databases.";
+const char* const kEmptyMap = "{ }";
+
+// The globals may be pointed anywhere by the host; a null pointer reads as the empty text.
+std::string GlobalText(const char* text) { return text != nullptr ? text : ""; }
+
+// Single-quotes a text for the shell, so that blanks and metacharacters in a directory name stay
+// part of the name and nothing in it runs.
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+struct ConnectionCloser {
+  void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+std::optional<std::string> ColumnText(sqlite3_stmt* statement, int column) {
+  const unsigned char* text = sqlite3_column_text(statement, column);
+  if (text == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(text));
+}
+
+bool Prepare(sqlite3* connection, const char* query, Statement& statement, std::string& text) {
+  sqlite3_stmt* prepared = nullptr;
+  const int result = sqlite3_prepare_v2(connection, query, -1, &prepared, nullptr);
+  statement.reset(prepared);
+  if (result != SQLITE_OK) {
+    text = std::string("Error while compiling SQL statement \"") + query +
+           "\": " + sqlite3_errmsg(connection) + "\n";
+    return false;
+  }
+  return true;
+}
+
+// The first row of INSTALL_DIR; SQL NULL gives an empty path.
+bool ReadInstallDir(sqlite3* connection, std::string& installDir, std::string& text) {
+  Statement statement;
+  if (!Prepare(connection, kInstallDirQuery, statement, text)) {
+    return false;
+  }
+  if (sqlite3_step(statement.get()) != SQLITE_ROW) {
+    text = "INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n";
+    return false;
+  }
+  installDir = ColumnText(statement.get(), 0).value_or(std::string());
+  return true;
+}
+
+std::optional<std::string> MemberText(json_object* object, const char* name) {
+  const char* text = json_object_get_string(json_object_object_get(object, name));
+  if (text == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(text);
+}
+
+// One component as the report shows it. A title that no manifest entry gives falls back to the
+// component's identifier, so the product is still listed under a name.
+void AddProduct(json_object* map, const BInstallerChecker::ManifestTexts& texts,
+                const std::string& id, const std::string& version, const std::string& installDir) {
+  json_object* product = json_object_new_object();
+  JsonNode::AddJsonNode(map, texts.title.value_or(id), kInfo, product);
+  JsonNode::AddJsonNode(product, "Product ID", kInfo, 1u, id);
+  JsonNode::AddJsonNode(product, "Version", kInfo, texts.version.value_or(std::string()));
+  JsonNode::AddJsonNode(product, "Full Version", kInfo, 1u, version);
+  JsonNode::AddJsonNode(product, "Description", kInfo, 1u,
+                        texts.description.value_or(std::string()));
+  JsonNode::AddJsonNode(product, "Path", kInfo, 1u, installDir);
+}
+
+// Lists the components of an open database into `map`. False, with the message in `text`, when a
+// manifest cannot be read; a failing step ends the listing with the products read so far.
+bool ListComponents(sqlite3* connection, const std::string& cachePath,
+                    const std::string& installDir, json_object* map, std::string& text) {
+  Statement statement;
+  if (!Prepare(connection, kComponentQuery, statement, text)) {
+    return false;
+  }
+  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+    const std::optional<std::string> id = ColumnText(statement.get(), 0);
+    const std::optional<std::string> version = ColumnText(statement.get(), 1);
+    // Without an identifier and a version there is no manifest to name the component.
+    if (!id || !version) {
+      continue;
+    }
+    const std::string manifestPath =
+        cachePath + "packagescache/" + *id + ",v=" + *version + "/manifest.json";
+    json_object* manifest = nullptr;
+    if (!JsonNode::ParseFile(manifestPath, &manifest, text)) {
+      text = "Cannot obtain human readable product names: " + text;
+      return false;
+    }
+    const BInstallerChecker::ManifestTexts texts = BInstallerChecker::ReadManifest(manifest);
+    json_object_put(manifest);
+    if (texts.visible) {
+      AddProduct(map, texts, *id, *version, installDir);
+    }
+  }
+  return true;
+}
+
+// Adds one database's successful map text to the merged text, keeping it one JSON object.
+void SpliceMap(std::string& merged, const std::string& map) {
+  if (merged.empty() || merged == kEmptyMap) {
+    merged = map;
+  } else if (map != kEmptyMap) {
+    merged.pop_back();
+    merged += ',';
+    merged.append(map, 1, std::string::npos);
+  }
+}
+
+}  // namespace
+
+bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::string>& caches,
+                                   std::string& message) {
+  const std::string dbName = GlobalText(DB_NAME);
+  const std::string command =
+      "find " + ShellQuote(directory) + " -name " + ShellQuote(dbName) + " -type f 2>/dev/null";
+  std::string output;
+  if (CheckerHelper::RunCommand(command, output) != 0 || output.empty()) {
+    message = kNoCachesMessage;
+    return false;
+  }
+  // find prints one path per line, but a directory name may itself hold a line feed: a path is
+  // complete only once it ends in "/" and the database name.
+  const std::string tail = "/" + dbName;
+  std::string path;
+  for (const std::string& line : CheckerHelper::SplitString(output, "\n")) {
+    path = path.empty() ? line : path + "\n" + line;
+    if (EndsWith(path, tail)) {
+      caches.push_back(path.substr(0, path.size() - dbName.size()));
+      path.clear();
+    }
+  }
+  return true;
+}
+
+bool BInstallerChecker::Initialize(std::string& message) {
+  // Every run searches afresh: a host that runs the check twice must not read everything twice.
+  CachePaths.clear();
+  bool found = FindCaches(GlobalText(ROOT_IC_PATH), CachePaths, message);
+  const uid_t user = geteuid();
+  if (user == 0) {
+    return found;
+  }
+  const passwd* account = getpwuid(user);
+  if (account == nullptr || account->pw_dir == nullptr) {
+    message = "Cannot get user name.";
+    return found;
+  }
+  if (FindCaches(std::string(account->pw_dir) + GlobalText(USER_IC_PATH), CachePaths, message)) {
+    found = true;
+  }
+  return found;
+}
+
+bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
+                                   std::string& text) {
+  sqlite3* opened = nullptr;
+  const int result = sqlite3_open_v2(databasePath.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+  const Connection connection(opened);
+  if (result != SQLITE_OK) {
+    text = "Cannot open Zivaro Zizovirad database " + databasePath + ": " +
+           sqlite3_errmsg(connection.get()) + "\n";
+    return false;
+  }
+  std::string installDir;
+  if (!ReadInstallDir(connection.get(), installDir, text)) {
+    return false;
+  }
+  json_object* map = json_object_new_object();
+  bool listed = ListComponents(connection.get(), cachePath, installDir, map, text);
+  if (listed) {
+    const char* serialized = json_object_to_json_string(map);
+    listed = serialized != nullptr;
+    text = listed ? serialized : "Can't convert json object to string";
+  }
+  json_object_put(map);
+  return listed;
+}
+
+bool BInstallerChecker::GetAppInfo(std::string& text) {
+  std::string errors;
+  for (const std::string& cachePath : CachePaths) {
+    std::string databaseText;
+    if (GetAppInfo(cachePath + GlobalText(DB_NAME), cachePath, databaseText)) {
+      SpliceMap(text, databaseText);
+    } else {
+      errors += databaseText;
+    }
+  }
+  if (text.empty()) {
+    text = errors;
+    return false;
+  }
+  if (text == kEmptyMap) {
+    text.clear();
+    return false;
+  }
+  if (!errors.empty()) {
+    text += errors;
+    return false;
+  }
+  return true;
+}
+
+BInstallerChecker::ManifestTexts BInstallerChecker::ReadManifest(json_object* manifest) {
+  ManifestTexts texts;
+  texts.visible = json_object_get_boolean(json_object_object_get(manifest, "visible")) != 0;
+  if (!texts.visible) {
+    return texts;
+  }
+  json_object* localized = JsonNode::GetObject(manifest, "display/localized");
+  // The array calls assert on other types.
+  if (!json_object_is_type(localized, json_type_array)) {
+    return texts;
+  }
+  const size_t count = json_object_array_length(localized);
+  for (size_t index = 0; index < count; ++index) {
+    json_object* entry = json_object_array_get_idx(localized, index);
+    const std::optional<std::string> language = MemberText(entry, "language");
+    const bool preferred = language && *language == "en-us";
+    if (!texts.description || preferred) {
+      texts.description = MemberText(entry, "description");
+    }
+    if (!texts.title || preferred) {
+      texts.title = MemberText(entry, "title");
+    }
+    if (!texts.version || preferred) {
+      texts.version = MemberText(entry, "version");
+    }
+  }
+  return texts;
+}

@@ -1,0 +1,236 @@
+#include "JsonNode.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+
+namespace {
+
+void AddStringMember(json_object* object, const char* key, const std::string& text) {
+  json_object_object_add(object, key, json_object_new_string(text.c_str()));
+}
+
+// Creates the node under `name` and writes the members that come before "Value".
+json_object* BeginNode(json_object* parent, const std::string& name, const std::string& retVal,
+                       const std::string& message, const std::string& command,
+                       unsigned int verbosity) {
+  json_object* node = json_object_new_object();
+  json_object_object_add(parent, name.c_str(), node);
+  if (!message.empty()) {
+    AddStringMember(node, "Message", message);
+  }
+  if (!command.empty()) {
+    AddStringMember(node, "Command", command);
+  }
+  if (verbosity != 0) {
+    json_object_object_add(node, "Verbosity", json_object_new_int(static_cast<int>(verbosity)));
+  }
+  AddStringMember(node, "RetVal", retVal);
+  return node;
+}
+
+std::string FileMessage(const char* reason, const std::string& path) {
+  std::ostringstream stream;
+  stream << reason << '"' << path << '"' << " \n";
+  return stream.str();
+}
+
+// Reads the `size` bytes of an opened regular file. Read rather than mapped: a file that another
+// process truncates meanwhile then reads short instead of killing the host with SIGBUS. Like a
+// mapping, an empty file cannot be read.
+bool ReadWhole(int fd, size_t size, std::string& text) {
+  if (size == 0) {
+    return false;
+  }
+  text.resize(size);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = read(fd, &text[done], size - done);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      break;
+    }
+    done += static_cast<size_t>(got);
+  }
+  text.resize(done);
+  return true;
+}
+
+// The characters that make a one-character ECMAScript pattern something other than a literal.
+bool IsRegexSpecial(char c) {
+  static const std::string kSpecial = "^$\\.*+?()[]{}|";
+  return kSpecial.find(c) != std::string::npos;
+}
+
+// The pieces between the occurrences of one literal character, with the token iterator's rules:
+// empty pieces kept, except that a text ending in the delimiter has no empty last piece; a text
+// without the delimiter (the empty text too) is one piece.
+std::vector<std::string> SplitAtCharacter(const std::string& text, char delimiter) {
+  std::vector<std::string> pieces;
+  std::string::size_type start = 0;
+  for (std::string::size_type at = text.find(delimiter); at != std::string::npos;
+       at = text.find(delimiter, start)) {
+    pieces.emplace_back(text, start, at - start);
+    start = at + 1;
+  }
+  if (pieces.empty() || start < text.size()) {
+    pieces.emplace_back(text, start, std::string::npos);
+  }
+  return pieces;
+}
+
+// The pieces between the maximal runs of characters that "\s" matches, which the regex library
+// decides through its traits and the global locale; asking the same traits keeps that meaning.
+std::vector<std::string> SplitAtWhitespaceRuns(const std::string& text) {
+  const std::regex_traits<char> traits;
+  const std::string className = "s";
+  const auto spaceClass = traits.lookup_classname(className.begin(), className.end());
+  const auto isSpace = [&](char c) { return traits.isctype(c, spaceClass); };
+
+  std::vector<std::string> pieces;
+  std::string::size_type start = 0;
+  std::string::size_type at = 0;
+  bool matched = false;
+  while (at < text.size()) {
+    if (!isSpace(text[at])) {
+      ++at;
+      continue;
+    }
+    pieces.emplace_back(text, start, at - start);
+    matched = true;
+    while (at < text.size() && isSpace(text[at])) {
+      ++at;
+    }
+    start = at;
+  }
+  if (!matched || start < text.size()) {
+    pieces.emplace_back(text, start, std::string::npos);
+  }
+  return pieces;
+}
+
+std::vector<std::string> SplitAtRegex(const std::string& text, const std::string& delimiter) {
+  const std::regex pattern(delimiter, std::regex::ECMAScript);
+  std::vector<std::string> pieces;
+  const std::sregex_token_iterator end;
+  for (std::sregex_token_iterator it(text.begin(), text.end(), pattern, -1); it != end; ++it) {
+    pieces.push_back(it->str());
+  }
+  return pieces;
+}
+
+}  // namespace
+
+void JsonNode::AddJsonTopNode(json_object* top, json_object* root) {
+  json_object_object_add(top, "Value", root);
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           std::string message, std::string command, unsigned int verbosity,
+                           json_object* value) {
+  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
+  json_object_object_add(node, "Value", value);
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           std::string message, std::string command, unsigned int verbosity,
+                           std::string value) {
+  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
+  AddStringMember(node, "Value", value);
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           std::string message, std::string command, unsigned int verbosity,
+                           unsigned int value) {
+  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
+  json_object_object_add(node, "Value", json_object_new_int64(static_cast<int64_t>(value)));
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           json_object* value) {
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0, value);
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           unsigned int verbosity, json_object* value) {
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
+              value);
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           std::string value) {
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0,
+              std::move(value));
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           unsigned int verbosity, std::string value) {
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
+              std::move(value));
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           unsigned int value) {
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0u, value);
+}
+
+void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
+                           unsigned int verbosity, unsigned int value) {
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
+              value);
+}
+
+bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message) {
+  // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat status {};
+  if (fd < 0 || fstat(fd, &status) != 0) {
+    message = FileMessage("Cannot obtain length of file ", path);
+    if (fd >= 0) {
+      close(fd);
+    }
+    return false;
+  }
+  std::string text;
+  const bool read = S_ISREG(status.st_mode) && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
+  close(fd);
+  if (!read) {
+    message = FileMessage("Cannot read file ", path);
+    return false;
+  }
+  *result = json_tokener_parse(text.c_str());
+  return true;
+}
+
+json_object* JsonNode::GetObject(json_object* root, std::string path) {
+  json_object* current = root;
+  for (const std::string& name : SplitString(std::move(path), "/")) {
+    json_object* member = nullptr;
+    if (!json_object_object_get_ex(current, name.c_str(), &member)) {
+      return nullptr;
+    }
+    current = member;
+  }
+  return current;
+}
+
+std::vector<std::string> JsonNode::SplitString(std::string text, std::string delimiter) {
+  // The system's fixed patterns are split by hand with the token iterator's exact rules: the
+  // regex engine costs far more than the listings it would split.
+  if (delimiter.size() == 1 && !IsRegexSpecial(delimiter[0])) {
+    return SplitAtCharacter(text, delimiter[0]);
+  }
+  if (delimiter == "(\\s+)") {
+    return SplitAtWhitespaceRuns(text);
+  }
+  return SplitAtRegex(text, delimiter);
+}

@@ -1,0 +1,55 @@
+#include "Product.h"
+
+#include <json-c/json.h>
+
+#include "JsonNode.h"
+
+namespace {
+
+// Where the family's packages install, whichever package manager put them there.
+const char* const kInstallPath = "/opt/corva/zorvex";
+
+const char* const kInfo = "INFO";
+
+std::string ShortVersion(const std::string& version) {
+  return version.substr(0, version.find('-'));
+}
+
+json_object* ProductDetails(const Product& product) {
+  json_object* details = json_object_new_object();
+  JsonNode::AddJsonNode(details, "Packages", kInfo, 1u, product.packages);
+  JsonNode::AddJsonNode(details, "Version", kInfo, ShortVersion(product.version));
+  JsonNode::AddJsonNode(details, "Full Version", kInfo, 1u, product.version);
+  JsonNode::AddJsonNode(details, "Architecture", kInfo, 1u, product.architecture);
+  JsonNode::AddJsonNode(details, "Path", kInfo, 1u, std::string(kInstallPath));
+  return details;
+}
+
+}  // namespace
+
+void AddToProductTable(ProductTable& table, const std::string& summary, const std::string& name,
+                       const std::string& version, const std::string& architecture) {
+  const auto found = table.find(summary);
+  if (found != table.end()) {
+    found->second.packages.append(", ").append(name);
+    return;
+  }
+  table.emplace(summary, Product{summary, version, architecture, name});
+}
+
+const std::string& FieldOrEmpty(const std::vector<std::string>& fields, size_t index) {
+  static const std::string kEmpty;
+  return index < fields.size() ? fields[index] : kEmpty;
+}
+
+bool ProductTableToText(const ProductTable& table, std::string& text) {
+  json_object* map = json_object_new_object();
+  for (const auto& entry : table) {
+    JsonNode::AddJsonNode(map, entry.first, kInfo, ProductDetails(entry.second));
+  }
+  const char* serialized = json_object_to_json_string(map);
+  const bool converted = serialized != nullptr;
+  text = converted ? serialized : "Can't convert json object to string";
+  json_object_put(map);
+  return converted;
+}

@@ -1,0 +1,23 @@
+#ifndef ZORVEX_RPM_CHECKER_H
+#define ZORVEX_RPM_CHECKER_H
+
+#include <string>
+
+// The family's RPM packages, as rpm lists them, grouped by summary.
+class RpmChecker {
+ public:
+  // Nothing to prepare: always true, and `message` is not touched.
+  static bool Initialize(std::string& message);
+
+  // Lists the installed family packages with rpm. Returns true with the product-map text in
+  // `text`; false with a message in `text` when rpm is not the machine's only package manager
+  // ("Obtaining information about products installed by RPM is skipped."), when the query fails
+  // or selects nothing ("Cannot obtain installed package.") or when no text can be made of it.
+  static bool GetAppInfo(std::string& text);
+
+  // Turns the selected lines of the query (name, version, architecture, summary and
+  // ":"-prefixed vendor, separated by single TABs) into the product-map text.
+  static bool ParseListing(const std::string& listing, std::string& text);
+};
+
+#endif  // ZORVEX_RPM_CHECKER_H

@@ -1,0 +1,166 @@
+#include "zorvex_checker.h"
+
+#include <json-c/json.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "AptChecker.h"
+#include "BInstallerChecker.h"
+#include "JsonNode.h"
+#include "RpmChecker.h"
+
+static_assert(sizeof(check_descriptor) == 3512, "the host reads a 3512-byte record");
+static_assert(alignof(check_descriptor) == 8, "the host reads an 8-byte aligned record");
+static_assert(offsetof(check_descriptor, check_name) == 0, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_kind) == 500, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_groups) == 1000, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_description) == 1500, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_parameters) == 2000, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_rights) == 2500, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_number) == 3000, "layout shared with the host");
+static_assert(offsetof(check_descriptor, check_version) == 3004, "layout shared with the host");
+static_assert(offsetof(check_descriptor, run) == 3504, "layout shared with the host");
+
+check_descriptor app_check_struct = {
+    "zorvex_app_check",
+    "GetData",
+    "default,sysinfo,compile,runtime,host,target",
+    "This check shows version information of installed Zorvex products.",
+    "{}",
+    "user",
+    10,
+    "1.0",
+    app_check,
+};
+
+char api_version[ZORVEX_TEXT_FIELD_SIZE];
+
+namespace {
+
+check_descriptor* checkers[] = {&app_check_struct, nullptr};
+
+const char* const kInfo = "INFO";
+const char* const kNoProducts =
+    "No installed Zorvex products are discovered. Additional information: \n";
+
+// What one source said: its product-map text when `found`, otherwise its message.
+struct SourceResult {
+  std::string text;
+  bool found = false;
+};
+
+// Asks one source; a source that cannot start keeps its message and makes the status 3.
+template <typename Source>
+SourceResult AskSource(int& status) {
+  SourceResult result;
+  if (!Source::Initialize(result.text)) {
+    status = 3;
+    return result;
+  }
+  result.text.clear();
+  result.found = Source::GetAppInfo(result.text);
+  return result;
+}
+
+// Splices the members of the package map behind those of the installer map.
+std::string Merge(std::string installer, const std::string& packages) {
+  installer.pop_back();
+  installer += ',';
+  installer.append(packages, 1, std::string::npos);
+  return installer;
+}
+
+std::string NoProductsText(const SourceResult& installer, const SourceResult& debian) {
+  std::string text = kNoProducts;
+  if (!installer.text.empty()) {
+    text += installer.text + "\n";
+  }
+  text += debian.text;
+  return text;
+}
+
+// Picks the text to show and the command that describes it; false when no source found products.
+bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
+                    const SourceResult& rpm, std::string& text, std::string& command) {
+  if (installer.found && debian.found) {
+    text = Merge(installer.text, debian.text);
+    command = "Parse installed zorvex caches and installed dpkg packages";
+  } else if (installer.found && rpm.found) {
+    text = Merge(installer.text, rpm.text);
+    command = "Parse installed zorvex caches and installed rpm packages";
+  } else if (installer.found) {
+    text = installer.text;
+    command = "Parse installed zorvex caches";
+  } else if (debian.found) {
+    text = debian.text;
+    command = "Parse installed dpkg packages";
+  } else if (rpm.found) {
+    text = rpm.text;
+    command = "Parse installed rpm packages";
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
+int ScanWords(const std::string& report, int status) {
+  if (report.find("WARNING") != std::string::npos) {
+    status = 0;
+  }
+  if (report.find("FAIL") != std::string::npos) {
+    status = 2;
+  }
+  if (report.find("ERROR") != std::string::npos) {
+    status = 3;
+  }
+  return status;
+}
+
+}  // namespace
+
+int test(std::string& out) {
+  json_object* root = json_object_new_object();
+  json_object* applications = json_object_new_object();
+  json_object* products = json_object_new_object();
+  JsonNode::AddJsonTopNode(root, applications);
+  JsonNode::AddJsonNode(applications, "APP", kInfo, products);
+
+  int status = 0;
+  const SourceResult installer = AskSource<BInstallerChecker>(status);
+  const SourceResult debian = AskSource<AptChecker>(status);
+  const SourceResult rpm = AskSource<RpmChecker>(status);
+
+  std::string chosen;
+  std::string command;
+  const bool found = ChooseProducts(installer, debian, rpm, chosen, command);
+  if (found) {
+    JsonNode::AddJsonNode(products, "Zorvex products", kInfo, std::string(), command, 0u,
+                          json_tokener_parse(chosen.c_str()));
+  } else {
+    JsonNode::AddJsonNode(products, "Zorvex products", kInfo, NoProductsText(installer, debian));
+  }
+  out = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
+  json_object_put(root);
+  return found ? ScanWords(out, status) : status;
+}
+
+extern "C" {
+
+char* get_api_version(void) {
+  snprintf(api_version, sizeof api_version, "%s", "0.1");
+  return api_version;
+}
+
+check_descriptor** get_check_list(void) { return checkers; }
+
+char* app_check(void* /*unused*/) {
+  std::string report;
+  test(report);
+  char* copy = new char[report.size() + 1];
+  std::memcpy(copy, report.c_str(), report.size() + 1);
+  return copy;
+}
+
+}  // extern "C"

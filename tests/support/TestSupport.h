@@ -1,0 +1,98 @@
+#ifndef ZORVEX_TEST_SUPPORT_H
+#define ZORVEX_TEST_SUPPORT_H
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction, even
+// when the test fails. Permissions that a test took away are restored before removal.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // `relative` below this directory.
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+  // Writes `content` to `relative`, creating the parent directories; returns the full path.
+  std::string Write(const std::string& relative, const std::string& content) const;
+  // Creates `relative` and its parents; returns the full path.
+  std::string MakeDir(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// Sets (or, with `unset`, removes) one environment variable for the scope and restores it after.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value);
+  explicit ScopedEnv(std::string name);  // unsets
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+// A folder to put first on, or to make up all of, PATH: links to real tools of this machine and
+// scripts standing in for tools where no real one can produce a case.
+class ToolDir {
+ public:
+  ToolDir();
+  // Links `tool` (found on the current PATH) into the folder; fails the test if there is none.
+  void Link(const std::string& tool) const;
+  void Link(std::initializer_list<const char*> tools) const;
+  // Writes an executable "#!/bin/sh" script named `name` with `body`.
+  void Script(const std::string& name, const std::string& body) const;
+  const std::string& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+};
+
+// The full path of `tool` on the current PATH, or "" when there is none.
+std::string FindTool(const std::string& tool);
+
+// Runs `command` through /bin/sh and returns its exit status (or -1); its output is discarded
+// unless `output` is given.
+int Shell(const std::string& command, std::string* output = nullptr);
+
+// Reads a whole file; "" when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// One package in a dpkg status file.
+struct DpkgPackage {
+  std::string name;
+  std::string version;
+  std::string architecture = "amd64";
+  std::string description;
+  std::string status = "install ok installed";
+};
+
+// A dpkg administrative directory of the test's own (status, available, info/, updates/) that
+// the real dpkg reads through DPKG_ADMINDIR while the object lives.
+class DpkgAdminDir {
+ public:
+  explicit DpkgAdminDir(const std::vector<DpkgPackage>& packages);
+  const std::string& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  ScopedEnv env_;
+};
+
+// JSON-quotes `text` the way json-c writes it ("/" becomes "\/").
+std::string JsonQuote(const std::string& text);
+
+}  // namespace testsupport
+
+#endif  // ZORVEX_TEST_SUPPORT_H
