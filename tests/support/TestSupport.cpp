@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <json-c/json.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,6 +168,118 @@ DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
   dir_.Write("available", "");
   dir_.MakeDir("info");
   dir_.MakeDir("updates");
+}
+
+namespace {
+
+std::string RpmSpec(const RpmPackage& package) {
+  return "Name: " + package.name + "\nVersion: " + package.version +
+         "\nRelease: " + package.release + "\nSummary: " + package.summary +
+         "\nLicense: Proprietary\nVendor: " + package.vendor +
+         "\nBuildArch: noarch\n\n%description\nA test package.\n\n%files\n";
+}
+
+}  // namespace
+
+RpmDatabase::RpmDatabase(const std::vector<RpmPackage>& packages) : env_("HOME", home_.path()) {
+  Register(packages);
+}
+
+void RpmDatabase::Register(const std::vector<RpmPackage>& packages) const {
+  home_.Write(".rpmmacros", "%_topdir " + (home_ / "rpmbuild") + "\n%_dbpath " +
+                                (home_ / "rpmdb") + "\n");
+  home_.MakeDir("rpmdb");
+  std::string output;
+  ASSERT_EQ(Shell("rpm --initdb 2>&1", &output), 0) << output;
+  for (size_t i = 0; i < packages.size(); ++i) {
+    const std::string spec = home_.Write("specs/package" + std::to_string(i) + ".spec",
+                                         RpmSpec(packages[i]));
+    ASSERT_EQ(Shell("rpmbuild -bb --quiet '" + spec + "' 2>&1", &output), 0) << output;
+  }
+  if (!packages.empty()) {
+    ASSERT_EQ(Shell("rpm -i --nodeps --justdb --ignorearch --ignoreos '" + (home_ / "rpmbuild") +
+                        "'/RPMS/noarch/*.rpm 2>&1",
+                    &output),
+              0)
+        << output;
+  }
+}
+
+namespace {
+
+void AddText(json_object* object, const char* name, const std::optional<std::string>& text) {
+  if (text) {
+    json_object_object_add(object, name, json_object_new_string(text->c_str()));
+  }
+}
+
+std::string SqlQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+}  // namespace
+
+std::string ManifestJson(bool visible, const std::vector<LocalizedEntry>& entries) {
+  json_object* manifest = json_object_new_object();
+  json_object_object_add(manifest, "visible", json_object_new_boolean(visible ? 1 : 0));
+  json_object* localized = json_object_new_array();
+  for (const LocalizedEntry& entry : entries) {
+    json_object* item = json_object_new_object();
+    AddText(item, "language", entry.language);
+    AddText(item, "title", entry.title);
+    AddText(item, "description", entry.description);
+    AddText(item, "version", entry.version);
+    json_object_array_add(localized, item);
+  }
+  json_object* display = json_object_new_object();
+  json_object_object_add(display, "localized", localized);
+  json_object_object_add(manifest, "display", display);
+  std::string text = json_object_to_json_string_ext(manifest, JSON_C_TO_STRING_PRETTY);
+  json_object_put(manifest);
+  return text;
+}
+
+void ExecuteSql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK) << path;
+  char* error = nullptr;
+  const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  const std::string message = error != nullptr ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  ASSERT_EQ(result, SQLITE_OK) << message;
+}
+
+std::string CreateInstallerDatabase(const std::string& cacheDir, const std::string& installDir,
+                                    const std::vector<InstallerComponent>& components) {
+  fs::create_directories(cacheDir);
+  const std::string path = cacheDir + "packagemanager.db";
+  std::string sql =
+      "CREATE TABLE INSTALL_DIR (PATH TEXT, CREATED TEXT);"
+      "CREATE TABLE COMPONENT (ID TEXT, VERSION TEXT, STATE TEXT);"
+      "CREATE TABLE SETTINGS (NAME TEXT, VALUE TEXT);"
+      "INSERT INTO SETTINGS VALUES ('channel', 'stable');"
+      "INSERT INTO INSTALL_DIR VALUES (" + SqlQuote(installDir) + ", '2026-01-01');";
+  for (const InstallerComponent& component : components) {
+    sql += "INSERT INTO COMPONENT VALUES (" + SqlQuote(component.id) + ", " +
+           SqlQuote(component.version) + ", 'installed');";
+  }
+  ExecuteSql(path, sql);
+  return path;
+}
+
+std::string WriteManifest(const std::string& cacheDir, const std::string& id,
+                          const std::string& version, const std::string& json) {
+  const std::string dir = cacheDir + "packagescache/" + id + ",v=" + version;
+  fs::create_directories(dir);
+  const std::string path = dir + "/manifest.json";
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << json;
+  return path;
 }
 
 std::string JsonQuote(const std::string& text) {

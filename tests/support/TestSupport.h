@@ -2,6 +2,7 @@
 #define ZORVEX_TEST_SUPPORT_H
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,60 @@ class DpkgAdminDir {
   TempDir dir_;
   ScopedEnv env_;
 };
+
+// One package for a private rpm database.
+struct RpmPackage {
+  std::string name;
+  std::string version;
+  std::string summary;
+  std::string vendor = "Corva Corporation";
+  std::string release = "1";
+};
+
+// A private rpm database that the real rpm reads while the object lives: HOME points at a folder
+// whose .rpmmacros sets %_dbpath and %_topdir, and the packages, built as noarch with rpmbuild,
+// are registered there with "rpm -i --justdb". Fails the test when rpm cannot do it.
+class RpmDatabase {
+ public:
+  explicit RpmDatabase(const std::vector<RpmPackage>& packages);
+  const std::string& home() const { return home_.path(); }
+
+ private:
+  void Register(const std::vector<RpmPackage>& packages) const;
+
+  TempDir home_;
+  ScopedEnv env_;
+};
+
+// One entry of a manifest's "display"/"localized" array; unset members are left out.
+struct LocalizedEntry {
+  std::optional<std::string> language;
+  std::optional<std::string> title;
+  std::optional<std::string> description;
+  std::optional<std::string> version;
+};
+
+// A manifest text with the given "visible" member and localized entries.
+std::string ManifestJson(bool visible, const std::vector<LocalizedEntry>& entries);
+
+// One component row of an installer database.
+struct InstallerComponent {
+  std::string id;
+  std::string version;
+};
+
+// Creates an installer database at `cacheDir` + "packagemanager.db" with INSTALL_DIR (one row,
+// `installDir`) and COMPONENT (`components`), each with a column beside the ones the library
+// reads, and an unrelated table. Returns the database path.
+std::string CreateInstallerDatabase(const std::string& cacheDir, const std::string& installDir,
+                                    const std::vector<InstallerComponent>& components);
+
+// Runs `sql` on the SQLite database at `path` (created if missing); fails the test on error.
+void ExecuteSql(const std::string& path, const std::string& sql);
+
+// Writes `json` as the manifest of component `id`, version `version`, under `cacheDir`.
+std::string WriteManifest(const std::string& cacheDir, const std::string& id,
+                          const std::string& version, const std::string& json);
 
 // JSON-quotes `text` the way json-c writes it ("/" becomes "\/").
 std::string JsonQuote(const std::string& text);
