@@ -9,7 +9,6 @@ namespace {
 
 const char* const kListCommand = "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep ii";
 
-
 }  // namespace
 
 bool AptChecker::Initialize(std::string& /*message*/) { return true; }

@@ -1,6 +1,8 @@
 // The Debian source against the real dpkg, reading status files that the tests write.
 #include <gtest/gtest.h>
 
+#include <json-c/json.h>
+
 #include "AptChecker.h"
 #include "TestSupport.h"
 
@@ -55,11 +57,74 @@ TEST(AptChecker, GroupsFamilyPackagesByDescriptionInByteOrder) {
   // Upper-case initials sort first; the "rc" package and the unrelated one are not listed; the
   // shared description keeps the first package's version and architecture. dpkg itself matches
   // names without regard to case and shows a foreign architecture in the name.
-  EXPECT_EQ(text,
-            Map({Entry("Upper case ", "corva-zorvex-upper:i386", "9.9", "9.9-1", "i386"),
-                 Entry("Zorvex compiler ", "corva-zorvex-compiler", "1:2024.1.0",
-                       "1:2024.1.0-5-7", "amd64"),
-                 Entry("zorvex runtime libraries ",
-                       "corva-zorvex-runtime, corva-zorvex-runtime-dev", "2024.1.0",
-                       "2024.1.0-123", "amd64")}));
+  EXPECT_EQ(text, Map({Entry("Upper case ", "corva-zorvex-upper:i386", "9.9", "9.9-1", "i386"),
+                       Entry("Zorvex compiler ", "corva-zorvex-compiler", "1:2024.1.0",
+                             "1:2024.1.0-5-7", "amd64"),
+                       Entry("zorvex runtime libraries ",
+                             "corva-zorvex-runtime, corva-zorvex-runtime-dev", "2024.1.0",
+                             "2024.1.0-123", "amd64")}));
 }
+
+namespace {
+
+TEST(AptChecker, SharedDescriptionKeepsTheFirstPackagesVersionAndArchitecture) {
+  const DpkgAdminDir admin({
+      {"corva-zorvex-b", "5.0", "all", "Shared  text"},
+      {"corva-zorvex-a", "4.0-1", "amd64", "Shared text"},
+      {"corva-zorvex-c", "6.0", "i386", "Shared text"},
+  });
+  std::string text;
+  ASSERT_TRUE(AptChecker::GetAppInfo(text));
+  // dpkg lists by name, so "a" is the first package with the description.
+  EXPECT_EQ(text, Map({Entry("Shared text ", "corva-zorvex-a, corva-zorvex-b, corva-zorvex-c:i386",
+                             "4.0", "4.0-1", "amd64")}));
+}
+
+TEST(AptChecker, NoFamilyPackageIsAFailedListing) {
+  const DpkgAdminDir admin(
+      {{"unrelated", "1.0", "amd64", "Something else"},
+       {"corva-zorvex-gone", "1.0", "amd64", "Removed", "deinstall ok config-files"}});
+  std::string text = "previous";
+  EXPECT_FALSE(AptChecker::GetAppInfo(text));
+  EXPECT_EQ(text, "Cannot obtain installed package.");
+}
+
+TEST(AptChecker, MachineWithoutDpkgIsSkippedWithoutRunningIt) {
+  ToolDir tools;
+  tools.Link({"which", "grep", "rpm"});
+  const ScopedEnv path("PATH", tools.path());
+  std::string text;
+  EXPECT_FALSE(AptChecker::GetAppInfo(text));
+  EXPECT_EQ(text, "Obtaining information about products installed by dpkg is skipped.");
+}
+
+TEST(AptCheckerListing, FourFieldLineGivesTheEmptySummary) {
+  std::string text;
+  ASSERT_TRUE(AptChecker::ParseListing("ii  corva-zorvex-x  1.0  amd64  \n", text));
+  EXPECT_EQ(text, Map({Entry("", "corva-zorvex-x", "1.0", "1.0", "amd64")}));
+}
+
+TEST(AptCheckerListing, ShortLinesDoNotBorrowTheFieldsOfOthers) {
+  std::string text;
+  ASSERT_TRUE(AptChecker::ParseListing("ii first 2.0-1 amd64 Desc\nii second\n", text));
+  EXPECT_EQ(text, Map({Entry("", "second", "", "", ""),
+                       Entry("Desc ", "first", "2.0", "2.0-1", "amd64")}));
+}
+
+TEST(AptCheckerListing, AwkwardBytesStayValidJson) {
+  const std::string listing =
+      "ii a 1 all quote\" back\\slash /slash\n"
+      "ii b 1 all ctrl\x01\x1f bad\xff\xfe utf8\xc3\n"
+      "ii c 1 all \xe2\x82\xac euro\n";
+  std::string text;
+  ASSERT_TRUE(AptChecker::ParseListing(listing, text));
+  json_object* parsed = json_tokener_parse(text.c_str());
+  ASSERT_NE(parsed, nullptr) << text;
+  EXPECT_EQ(json_object_object_length(parsed), 3);
+  EXPECT_NE(json_object_object_get(parsed, "quote\" back\\slash /slash "), nullptr);
+  EXPECT_NE(json_object_object_get(parsed, "ctrl\x01\x1f bad\xff\xfe utf8\xc3 "), nullptr);
+  EXPECT_NE(text.find("\\/slash"), std::string::npos);
+  json_object_put(parsed);
+}
+
+}  // namespace

@@ -19,7 +19,8 @@ namespace testsupport {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zorvex-test.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zorvex-test.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "cannot create a temporary directory from " << pattern;
   }
@@ -29,7 +30,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   // Give back what a test took away, so that removal can reach everything.
-  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ignored);
+  for (auto it = fs::recursive_directory_iterator(
+           path_, fs::directory_options::skip_permission_denied, ignored);
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
     if (!it->is_symlink(ignored)) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
@@ -186,14 +188,14 @@ RpmDatabase::RpmDatabase(const std::vector<RpmPackage>& packages) : env_("HOME",
 }
 
 void RpmDatabase::Register(const std::vector<RpmPackage>& packages) const {
-  home_.Write(".rpmmacros", "%_topdir " + (home_ / "rpmbuild") + "\n%_dbpath " +
-                                (home_ / "rpmdb") + "\n");
+  home_.Write(".rpmmacros",
+              "%_topdir " + (home_ / "rpmbuild") + "\n%_dbpath " + (home_ / "rpmdb") + "\n");
   home_.MakeDir("rpmdb");
   std::string output;
   ASSERT_EQ(Shell("rpm --initdb 2>&1", &output), 0) << output;
   for (size_t i = 0; i < packages.size(); ++i) {
-    const std::string spec = home_.Write("specs/package" + std::to_string(i) + ".spec",
-                                         RpmSpec(packages[i]));
+    const std::string spec =
+        home_.Write("specs/package" + std::to_string(i) + ".spec", RpmSpec(packages[i]));
     ASSERT_EQ(Shell("rpmbuild -bb --quiet '" + spec + "' 2>&1", &output), 0) << output;
   }
   if (!packages.empty()) {
@@ -263,7 +265,8 @@ std::string CreateInstallerDatabase(const std::string& cacheDir, const std::stri
       "CREATE TABLE COMPONENT (ID TEXT, VERSION TEXT, STATE TEXT);"
       "CREATE TABLE SETTINGS (NAME TEXT, VALUE TEXT);"
       "INSERT INTO SETTINGS VALUES ('channel', 'stable');"
-      "INSERT INTO INSTALL_DIR VALUES (" + SqlQuote(installDir) + ", '2026-01-01');";
+      "INSERT INTO INSTALL_DIR VALUES (" +
+      SqlQuote(installDir) + ", '2026-01-01');";
   for (const InstallerComponent& component : components) {
     sql += "INSERT INTO COMPONENT VALUES (" + SqlQuote(component.id) + ", " +
            SqlQuote(component.version) + ", 'installed');";
