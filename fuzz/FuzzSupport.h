@@ -1,0 +1,28 @@
+#ifndef ZORVEX_FUZZ_SUPPORT_H
+#define ZORVEX_FUZZ_SUPPORT_H
+
+#include <json-c/json.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// Stops the run loudly: libFuzzer records the input that got here.
+[[noreturn]] inline void FuzzFailure(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
+  std::abort();
+}
+
+// A product-map text must be one JSON object whose first and last characters are its braces.
+inline void RequireProductMap(const std::string& text) {
+  if (text.empty() || text.front() != '{' || text.back() != '}') {
+    FuzzFailure("product map does not look like an object", text);
+  }
+  json_object* parsed = json_tokener_parse(text.c_str());
+  if (!json_object_is_type(parsed, json_type_object)) {
+    FuzzFailure("product map does not parse as an object", text);
+  }
+  json_object_put(parsed);
+}
+
+#endif  // ZORVEX_FUZZ_SUPPORT_H
