@@ -9,7 +9,6 @@ namespace {
 const char* const kQueryCommand =
     "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep :Corva";
 
-
 }  // namespace
 
 bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
