@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "CheckerHelper.h"
 #include "RpmChecker.h"
 #include "TestSupport.h"
 
@@ -30,17 +31,25 @@ const char* const kRpmOnlyTools[] = {"rpm", "grep", "which"};
 // The result of GetAppInfo and its text.
 using Answer = std::pair<bool, std::string>;
 
-// What the source answers where PATH holds links to `tools` and nothing else.
-template <size_t N>
-Answer AnswerWithOnly(const char* const (&tools)[N]) {
+// Calls `ask` where PATH holds links to `tools` and nothing else.
+template <size_t N, typename Ask>
+auto WithOnlyOnPath(const char* const (&tools)[N], Ask ask) {
   ToolDir dir;
   for (const char* tool : tools) {
     dir.Link(tool);
   }
   const ScopedEnv path("PATH", dir.path());
-  std::string text;
-  const bool found = RpmChecker::GetAppInfo(text);
-  return {found, text};
+  return ask();
+}
+
+// What the source answers where PATH holds links to `tools` and nothing else.
+template <size_t N>
+Answer AnswerWithOnly(const char* const (&tools)[N]) {
+  return WithOnlyOnPath(tools, [] {
+    std::string text;
+    const bool found = RpmChecker::GetAppInfo(text);
+    return Answer(found, text);
+  });
 }
 
 // The one product that a database holding just `package` gives.
@@ -123,6 +132,13 @@ TEST(RpmChecker, CutsTheLineAtEveryTab) {
                                                      "noarch")})));
 }
 
+TEST(RpmChecker, KeepsALineLongerThanOneReadWhole) {
+  // The line reaches the source in several 255-byte pieces.
+  const RpmPackage package{"corva-zorvex-long", "1.0", "Zorvex " + std::string(400, 'x')};
+  const RpmDatabase database({package});
+  EXPECT_EQ(AnswerWithOnly(kRpmOnlyTools), Answer(true, SingleProductMap(package)));
+}
+
 TEST(RpmChecker, ListsThePackagesWhereTheShellHasNoWhich) {
   const RpmPackage package{"corva-zorvex-core", "2024.1", "Zorvex core"};
   const RpmDatabase database({package});
@@ -157,6 +173,24 @@ TEST(RpmChecker, SkipsWhereNoPackageManagerIsFound) {
 TEST(RpmChecker, ReportsAFailureWhenNoFamilyPackageIsInstalled) {
   const RpmDatabase database({{"other-tool", "1.0", "Zorvex compiler", "Other Vendor Inc."}});
   EXPECT_EQ(AnswerWithOnly(kRpmOnlyTools), Answer(false, kCannotObtain));
+}
+
+TEST(OsTypeWithoutWhich, AsksTheShellForEitherManager) {
+  const char* const dpkgOnly[] = {"dpkg"};
+  const char* const rpmOnly[] = {"rpm"};
+  const char* const neither[] = {"grep"};
+  EXPECT_EQ(WithOnlyOnPath(dpkgOnly, CheckerHelper::GetOsType), OS_TYPE_DEB);
+  EXPECT_EQ(WithOnlyOnPath(rpmOnly, CheckerHelper::GetOsType), OS_TYPE_RPM);
+  EXPECT_EQ(WithOnlyOnPath(neither, CheckerHelper::GetOsType), OS_TYPE_NONE);
+}
+
+TEST(OsTypeWithoutWhich, TakesTheWordOfAWhichThatRuns) {
+  // Only a missing "which" hands the question to the shell; one that answers is believed.
+  ToolDir tools;
+  tools.Link({"rpm", "dpkg"});
+  tools.Script("which", "exit 1");
+  const ScopedEnv path("PATH", tools.path());
+  EXPECT_EQ(CheckerHelper::GetOsType(), OS_TYPE_NONE);
 }
 
 TEST(RpmCheckerListing, GivesAnEmptySummaryFieldOneSpaceAsName) {
