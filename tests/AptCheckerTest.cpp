@@ -8,34 +8,10 @@
 
 using testsupport::DpkgAdminDir;
 using testsupport::DpkgPackage;
-using testsupport::JsonQuote;
+using testsupport::ProductMap;
+using testsupport::ProductMapEntry;
 using testsupport::ScopedEnv;
 using testsupport::ToolDir;
-
-namespace {
-
-// One member of the product-map text, as json-c's spaced form writes it.
-std::string Entry(const std::string& summary, const std::string& packages,
-                  const std::string& shortVersion, const std::string& version,
-                  const std::string& architecture) {
-  return JsonQuote(summary) + ": { \"RetVal\": \"INFO\", \"Value\": { \"Packages\": { " +
-         "\"Verbosity\": 1, \"RetVal\": \"INFO\", \"Value\": " + JsonQuote(packages) +
-         " }, \"Version\": { \"RetVal\": \"INFO\", \"Value\": " + JsonQuote(shortVersion) +
-         " }, \"Full Version\": { \"Verbosity\": 1, \"RetVal\": \"INFO\", \"Value\": " +
-         JsonQuote(version) + " }, \"Architecture\": { \"Verbosity\": 1, \"RetVal\": \"INFO\", " +
-         "\"Value\": " + JsonQuote(architecture) + " }, \"Path\": { \"Verbosity\": 1, " +
-         "\"RetVal\": \"INFO\", \"Value\": \"\\/opt\\/corva\\/zorvex\" } } }";
-}
-
-std::string Map(const std::vector<std::string>& entries) {
-  std::string map = "{ ";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    map += (i == 0 ? "" : ", ") + entries[i];
-  }
-  return map + " }";
-}
-
-}  // namespace
 
 TEST(AptChecker, InitializeAlwaysSucceedsAndLeavesTheMessage) {
   std::string message = "untouched";
@@ -57,12 +33,14 @@ TEST(AptChecker, GroupsFamilyPackagesByDescriptionInByteOrder) {
   // Upper-case initials sort first; the "rc" package and the unrelated one are not listed; the
   // shared description keeps the first package's version and architecture. dpkg itself matches
   // names without regard to case and shows a foreign architecture in the name.
-  EXPECT_EQ(text, Map({Entry("Upper case ", "corva-zorvex-upper:i386", "9.9", "9.9-1", "i386"),
-                       Entry("Zorvex compiler ", "corva-zorvex-compiler", "1:2024.1.0",
-                             "1:2024.1.0-5-7", "amd64"),
-                       Entry("zorvex runtime libraries ",
-                             "corva-zorvex-runtime, corva-zorvex-runtime-dev", "2024.1.0",
-                             "2024.1.0-123", "amd64")}));
+  EXPECT_EQ(
+      text,
+      ProductMap({ProductMapEntry("Upper case ", "corva-zorvex-upper:i386", "9.9", "9.9-1", "i386"),
+                  ProductMapEntry("Zorvex compiler ", "corva-zorvex-compiler", "1:2024.1.0",
+                                  "1:2024.1.0-5-7", "amd64"),
+                  ProductMapEntry("zorvex runtime libraries ",
+                                  "corva-zorvex-runtime, corva-zorvex-runtime-dev", "2024.1.0",
+                                  "2024.1.0-123", "amd64")}));
 }
 
 namespace {
@@ -76,8 +54,9 @@ TEST(AptChecker, SharedDescriptionKeepsTheFirstPackagesVersionAndArchitecture) {
   std::string text;
   ASSERT_TRUE(AptChecker::GetAppInfo(text));
   // dpkg lists by name, so "a" is the first package with the description.
-  EXPECT_EQ(text, Map({Entry("Shared text ", "corva-zorvex-a, corva-zorvex-b, corva-zorvex-c:i386",
-                             "4.0", "4.0-1", "amd64")}));
+  EXPECT_EQ(text, ProductMap({ProductMapEntry("Shared text ",
+                                              "corva-zorvex-a, corva-zorvex-b, corva-zorvex-c:i386",
+                                              "4.0", "4.0-1", "amd64")}));
 }
 
 TEST(AptChecker, NoFamilyPackageIsAFailedListing) {
@@ -101,14 +80,14 @@ TEST(AptChecker, MachineWithoutDpkgIsSkippedWithoutRunningIt) {
 TEST(AptCheckerListing, FourFieldLineGivesTheEmptySummary) {
   std::string text;
   ASSERT_TRUE(AptChecker::ParseListing("ii  corva-zorvex-x  1.0  amd64  \n", text));
-  EXPECT_EQ(text, Map({Entry("", "corva-zorvex-x", "1.0", "1.0", "amd64")}));
+  EXPECT_EQ(text, ProductMap({ProductMapEntry("", "corva-zorvex-x", "1.0", "1.0", "amd64")}));
 }
 
 TEST(AptCheckerListing, ShortLinesDoNotBorrowTheFieldsOfOthers) {
   std::string text;
   ASSERT_TRUE(AptChecker::ParseListing("ii first 2.0-1 amd64 Desc\nii second\n", text));
-  EXPECT_EQ(text, Map({Entry("", "second", "", "", ""),
-                       Entry("Desc ", "first", "2.0", "2.0-1", "amd64")}));
+  EXPECT_EQ(text, ProductMap({ProductMapEntry("", "second", "", "", ""),
+                              ProductMapEntry("Desc ", "first", "2.0", "2.0-1", "amd64")}));
 }
 
 TEST(AptCheckerListing, AwkwardBytesStayValidJson) {

@@ -42,7 +42,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::Write(const std::string& relative, const std::string& content) const {
-  const std::string full = *this / relative;
+  std::string full = *this / relative;
   fs::create_directories(fs::path(full).parent_path());
   std::ofstream file(full, std::ios::binary | std::ios::trunc);
   file << content;
@@ -53,7 +53,7 @@ std::string TempDir::Write(const std::string& relative, const std::string& conte
 }
 
 std::string TempDir::MakeDir(const std::string& relative) const {
-  const std::string full = *this / relative;
+  std::string full = *this / relative;
   fs::create_directories(full);
   return full;
 }
@@ -106,7 +106,7 @@ std::string FindTool(const std::string& tool) {
   std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
   std::string dir;
   while (std::getline(dirs, dir, ':')) {
-    const std::string candidate = (dir.empty() ? "." : dir) + "/" + tool;
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + tool;
     if (access(candidate.c_str(), X_OK) == 0) {
       return candidate;
     }
@@ -174,11 +174,33 @@ DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
 
 namespace {
 
+// rpmbuild expands macros in every spec line; a "%" of the test's text must stay a "%".
+std::string SpecText(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    escaped += c == '%' ? std::string("%%") : std::string(1, c);
+  }
+  return escaped;
+}
+
+// No BuildArch: the architecture comes from rpmbuild's --target, which accepts any. An empty
+// vendor leaves the tag out, which rpm then shows as "(none)".
 std::string RpmSpec(const RpmPackage& package) {
-  return "Name: " + package.name + "\nVersion: " + package.version +
-         "\nRelease: " + package.release + "\nSummary: " + package.summary +
-         "\nLicense: Proprietary\nVendor: " + package.vendor +
-         "\nBuildArch: noarch\n\n%description\nA test package.\n\n%files\n";
+  const std::string vendor =
+      package.vendor.empty() ? std::string() : "Vendor: " + SpecText(package.vendor) + "\n";
+  return "Name: " + SpecText(package.name) + "\nVersion: " + SpecText(package.version) +
+         "\nRelease: " + SpecText(package.release) + "\nSummary: " + SpecText(package.summary) +
+         "\nLicense: Proprietary\n" + vendor + "\n%description\nA test package.\n\n%files\n";
+}
+
+std::string RpmBuildCommand(const std::string& spec, const std::string& architecture,
+                            const std::string& rpmDir) {
+  return "rpmbuild -bb --quiet --target '" + architecture + "' --define '_rpmdir " + rpmDir +
+         "' '" + spec + "' 2>&1";
+}
+
+std::string RpmInstallCommand(const std::string& rpmDir) {
+  return "rpm -i --nodeps --justdb --ignorearch --ignoreos '" + rpmDir + "'/*/*.rpm 2>&1";
 }
 
 }  // namespace
@@ -188,22 +210,22 @@ RpmDatabase::RpmDatabase(const std::vector<RpmPackage>& packages) : env_("HOME",
 }
 
 void RpmDatabase::Register(const std::vector<RpmPackage>& packages) const {
-  home_.Write(".rpmmacros",
-              "%_topdir " + (home_ / "rpmbuild") + "\n%_dbpath " + (home_ / "rpmdb") + "\n");
+  // rpmbuild's scripts go to %_tmppath (/var/tmp by default): keep them in the test's folder.
+  home_.Write(".rpmmacros", "%_topdir " + (home_ / "rpmbuild") + "\n%_dbpath " + (home_ / "rpmdb") +
+                                "\n%_tmppath " + (home_ / "tmp") + "\n");
   home_.MakeDir("rpmdb");
+  home_.MakeDir("tmp");
   std::string output;
   ASSERT_EQ(Shell("rpm --initdb 2>&1", &output), 0) << output;
   for (size_t i = 0; i < packages.size(); ++i) {
+    // Each package gets a folder of its own, so that the install below takes exactly it.
+    const std::string rpms = home_ / ("rpms/" + std::to_string(i));
     const std::string spec =
-        home_.Write("specs/package" + std::to_string(i) + ".spec", RpmSpec(packages[i]));
-    ASSERT_EQ(Shell("rpmbuild -bb --quiet '" + spec + "' 2>&1", &output), 0) << output;
-  }
-  if (!packages.empty()) {
-    ASSERT_EQ(Shell("rpm -i --nodeps --justdb --ignorearch --ignoreos '" + (home_ / "rpmbuild") +
-                        "'/RPMS/noarch/*.rpm 2>&1",
-                    &output),
-              0)
-        << output;
+        home_.Write("specs/" + std::to_string(i) + ".spec", RpmSpec(packages[i]));
+    ASSERT_EQ(Shell(RpmBuildCommand(spec, packages[i].architecture, rpms), &output), 0) << output;
+    // One transaction per package: rpm lists packages in the order they were registered, while
+    // within one transaction it orders them itself.
+    ASSERT_EQ(Shell(RpmInstallCommand(rpms), &output), 0) << output;
   }
 }
 
@@ -259,7 +281,7 @@ void ExecuteSql(const std::string& path, const std::string& sql) {
 std::string CreateInstallerDatabase(const std::string& cacheDir, const std::string& installDir,
                                     const std::vector<InstallerComponent>& components) {
   fs::create_directories(cacheDir);
-  const std::string path = cacheDir + "packagemanager.db";
+  std::string path = cacheDir + "packagemanager.db";
   std::string sql =
       "CREATE TABLE INSTALL_DIR (PATH TEXT, CREATED TEXT);"
       "CREATE TABLE COMPONENT (ID TEXT, VERSION TEXT, STATE TEXT);"
@@ -279,7 +301,7 @@ std::string WriteManifest(const std::string& cacheDir, const std::string& id,
                           const std::string& version, const std::string& json) {
   const std::string dir = cacheDir + "packagescache/" + id + ",v=" + version;
   fs::create_directories(dir);
-  const std::string path = dir + "/manifest.json";
+  std::string path = dir + "/manifest.json";
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << json;
   return path;
@@ -290,6 +312,26 @@ std::string JsonQuote(const std::string& text) {
   std::string quoted = json_object_to_json_string(string);
   json_object_put(string);
   return quoted;
+}
+
+std::string ProductMapEntry(const std::string& summary, const std::string& packages,
+                            const std::string& shortVersion, const std::string& version,
+                            const std::string& architecture) {
+  return JsonQuote(summary) + ": { \"RetVal\": \"INFO\", \"Value\": { \"Packages\": { " +
+         "\"Verbosity\": 1, \"RetVal\": \"INFO\", \"Value\": " + JsonQuote(packages) +
+         " }, \"Version\": { \"RetVal\": \"INFO\", \"Value\": " + JsonQuote(shortVersion) +
+         " }, \"Full Version\": { \"Verbosity\": 1, \"RetVal\": \"INFO\", \"Value\": " +
+         JsonQuote(version) + " }, \"Architecture\": { \"Verbosity\": 1, \"RetVal\": \"INFO\", " +
+         "\"Value\": " + JsonQuote(architecture) + " }, \"Path\": { \"Verbosity\": 1, " +
+         "\"RetVal\": \"INFO\", \"Value\": \"\\/opt\\/corva\\/zorvex\" } } }";
+}
+
+std::string ProductMap(const std::vector<std::string>& entries) {
+  std::string map = "{ ";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    map += (i == 0 ? "" : ", ") + entries[i];
+  }
+  return map + " }";
 }
 
 }  // namespace testsupport

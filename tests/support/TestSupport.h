@@ -91,18 +91,22 @@ class DpkgAdminDir {
   ScopedEnv env_;
 };
 
-// One package for a private rpm database.
+// One package for a private rpm database. The texts go into a spec file as they are ("%" is
+// escaped); rpmbuild itself refuses a "-" in the version and an empty summary, and drops the
+// summary's leading and trailing blanks.
 struct RpmPackage {
   std::string name;
   std::string version;
   std::string summary;
-  std::string vendor = "Corva Corporation";
+  std::string vendor = "Corva Corporation";  // "" for none
   std::string release = "1";
+  std::string architecture = "noarch";  // any name: rpmbuild builds nothing, rpm ignores it
 };
 
 // A private rpm database that the real rpm reads while the object lives: HOME points at a folder
-// whose .rpmmacros sets %_dbpath and %_topdir, and the packages, built as noarch with rpmbuild,
-// are registered there with "rpm -i --justdb". Fails the test when rpm cannot do it.
+// whose .rpmmacros sets %_dbpath, %_topdir and %_tmppath, and the packages, built with rpmbuild
+// for their architecture, are registered there with "rpm -i --justdb", one at a time and in the
+// given order, which is the order "rpm -q -a" lists them in. Fails the test when rpm cannot do it.
 class RpmDatabase {
  public:
   explicit RpmDatabase(const std::vector<RpmPackage>& packages);
@@ -147,6 +151,14 @@ std::string WriteManifest(const std::string& cacheDir, const std::string& id,
 
 // JSON-quotes `text` the way json-c writes it ("/" becomes "\/").
 std::string JsonQuote(const std::string& text);
+
+// One member of a package source's product-map text, as json-c's spaced form writes it.
+std::string ProductMapEntry(const std::string& summary, const std::string& packages,
+                            const std::string& shortVersion, const std::string& version,
+                            const std::string& architecture);
+
+// A product-map text made of `entries` (ProductMapEntry texts), in that order.
+std::string ProductMap(const std::vector<std::string>& entries);
 
 }  // namespace testsupport
 
