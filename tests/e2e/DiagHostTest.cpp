@@ -1,5 +1,6 @@
 // diag-host as a person runs it: a child process loading the built plug-in and failure fixtures.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include "LoadedPlugin.h"
@@ -153,12 +154,15 @@ TEST_F(DiagHostTest, UserInstallerDirPointsThePerUserSearchElsewhere) {
       std::string(DIAG_HOST_PATH) + " --format text " + "--installer-root '" + (tree_ / "none") +
           "' --user-installer-dir '" + userRoot + "' 2>'" + errors + "'",
       &out);
+  const passwd* account = getpwuid(geteuid());
   if (geteuid() == 0) {
     EXPECT_NE(testsupport::ReadFile(errors).find("--user-installer-dir has no effect"),
               std::string::npos);
     EXPECT_EQ(out.find("Zorvex Studio"), std::string::npos) << out;
-  } else {
+  } else if (account != nullptr && access(account->pw_dir, X_OK) == 0) {
     EXPECT_NE(out.find("      Zorvex Studio\n"), std::string::npos) << out;
+  } else {
+    GTEST_SKIP() << "the user's home directory does not exist, so nothing can be reached from it";
   }
   EXPECT_EQ(status, 0) << testsupport::ReadFile(errors);
 }

@@ -356,6 +356,10 @@ struct WordCase {
   int status;
 };
 
+void PrintTo(const WordCase& word, std::ostream* out) {
+  *out << '"' << word.description << "\" " << (word.installerStarts ? "started" : "not started");
+}
+
 class StatusWordTest : public ReportTest, public ::testing::WithParamInterface<WordCase> {};
 
 }  // namespace

@@ -42,7 +42,8 @@ int ReportStatus(const std::string& report) {
 
 // The library appends USER_IC_PATH to the home directory of the account; climbing from there to
 // "/" lets the text name any directory. The depth is that of the home directory's real path,
-// since ".." follows the real path.
+// since ".." follows the real path. (A home that does not exist cannot be climbed from; the
+// search then finds nothing, as it would in the home itself.)
 bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std::string& error) {
   const passwd* account = getpwuid(geteuid());
   if (account == nullptr || account->pw_dir == nullptr) {
@@ -50,14 +51,10 @@ bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std:
     return false;
   }
   std::error_code failure;
-  const std::filesystem::path home = std::filesystem::canonical(account->pw_dir, failure);
-  if (failure) {
-    error = std::string("--user-installer-dir: cannot resolve the home directory ") +
-            account->pw_dir + ": " + failure.message();
-    return false;
-  }
+  const std::filesystem::path home = std::filesystem::weakly_canonical(account->pw_dir, failure);
   suffix.clear();
-  for (const auto& part : home.relative_path()) {
+  for (const auto& part :
+       (failure ? std::filesystem::path(account->pw_dir) : home).relative_path()) {
     if (!part.empty()) {
       suffix += "/..";
     }
