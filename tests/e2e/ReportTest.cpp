@@ -336,6 +336,17 @@ TEST_F(ReportTest, NothingFoundWhenEverySourceStarted) {
   EXPECT_EQ(RunBothWays(NothingFoundReport("Cannot obtain installed package.")), 0);
 }
 
+// The installer's own message ends in a line feed, which leaves an empty line before dpkg's.
+TEST_F(ReportTest, NothingFoundShowsTheInstallerMessageWithItsLineFeed) {
+  tree_.Write("corva/broken/packagemanager.db", "not a database, though the name says so\n");
+  plugin_.SetInstallerRoot(tree_ / "corva");
+  const DpkgAdminDir admin({kOtherVendor});
+  EXPECT_EQ(RunBothWays(NothingFoundReport(
+                "Error while compiling SQL statement \"SELECT PATH FROM INSTALL_DIR;\": file is "
+                "not a database\n\nCannot obtain installed package.")),
+            0);
+}
+
 // A title that both merged texts hold is listed once: where the installer put it, with the
 // value that dpkg gave it, since the later member wins.
 TEST_F(ReportTest, DuplicateNameKeepsFirstPositionAndLastValue) {
