@@ -1,9 +1,9 @@
 #!/bin/sh
-# Builds the plug-in and runs its check on this machine: prints the report, exits with its status.
+# Builds the plug-in and runs its check on this machine through diag-host: prints the report and
+# exits with the host's status (0 clean, 2 "FAIL", 3 "ERROR" in the report; see diag-host --help).
+# Arguments go to diag-host, e.g. --format text --verbosity 1.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh" build
-cmake -S "$top" -B "$top/build-check" -DCMAKE_BUILD_TYPE=Release \
-  -DZORVEX_BUILD_TESTS=OFF -DZORVEX_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$top/build-check" -j"$(nproc)" >/dev/null
-exec "$top/build-check/src/zorvex_app_check"
+"$top/scripts/build-release.sh"
+exec "$top/build-check/tools/diag-host/diag-host" "$@"

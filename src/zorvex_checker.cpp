@@ -63,11 +63,17 @@ SourceResult AskSource(int& status) {
   return result;
 }
 
-// Splices the members of the package map behind those of the installer map.
+// Splices the members of the package map behind those of the installer map. Sources that found
+// products hand back "{ ... }"; an empty text, which breaks that promise, is spliced as it is
+// instead of being cut past its end.
 std::string Merge(std::string installer, const std::string& packages) {
-  installer.pop_back();
+  if (!installer.empty()) {
+    installer.pop_back();
+  }
   installer += ',';
-  installer.append(packages, 1, std::string::npos);
+  if (!packages.empty()) {
+    installer.append(packages, 1, std::string::npos);
+  }
   return installer;
 }
 
@@ -141,7 +147,8 @@ int test(std::string& out) {
   } else {
     JsonNode::AddJsonNode(products, "Zorvex products", kInfo, NoProductsText(installer, debian));
   }
-  out = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
+  const char* report = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
+  out = report != nullptr ? report : "";  // json-c gives no text only when out of memory
   json_object_put(root);
   return found ? ScanWords(out, status) : status;
 }

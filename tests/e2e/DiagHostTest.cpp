@@ -1,0 +1,168 @@
+// diag-host as a person runs it: a child process loading the built plug-in and failure fixtures.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "LoadedPlugin.h"
+#include "TestSupport.h"
+
+using e2e::LoadedPlugin;
+using testsupport::DpkgAdminDir;
+using testsupport::TempDir;
+
+namespace {
+
+struct HostRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class DiagHostTest : public ::testing::Test {
+ protected:
+  // Runs diag-host with `arguments` (already quoted for the shell). The per-user search points
+  // at a directory that does not exist, so that the reports do not depend on who runs the tests.
+  HostRun Host(const std::string& arguments) const {
+    HostRun run;
+    const std::string errors = scratch_ / "stderr";
+    run.status =
+        testsupport::Shell(std::string(DIAG_HOST_PATH) + " --user-installer-dir '" +
+                               (scratch_ / "absent") + "' " + arguments + " 2>'" + errors + "'",
+                           &run.out);
+    run.err = testsupport::ReadFile(errors);
+    return run;
+  }
+
+  std::string SampleRoot() const {
+    return e2e::WriteInstallerTree(tree_, {{"zorvex.studio", "2.4.1-7", "Zorvex Studio",
+                                            "Design and build environment", "2.4 Update 1"}});
+  }
+
+  TempDir scratch_;
+  TempDir tree_;
+};
+
+}  // namespace
+
+TEST_F(DiagHostTest, ListsTheChecksOfTheLibraryItWasBuiltWith) {
+  const HostRun run = Host("--list");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, std::string(ZORVEX_PLUGIN_PATH) +
+                         " (interface 0.1)\n"
+                         "  zorvex_app_check\n"
+                         "    kind:        GetData\n"
+                         "    groups:      default,sysinfo,compile,runtime,host,target\n"
+                         "    description: This check shows version information of installed "
+                         "Zorvex products.\n"
+                         "    version:     1.0\n");
+}
+
+// The report exactly as the check returned it, and a status taken from its words.
+TEST_F(DiagHostTest, PrintsTheReportAsReturnedWithTheStatusOfItsWords) {
+  const std::string root = SampleRoot();
+  const DpkgAdminDir admin({{"corva-zorvex-cli", "1.0", "amd64", "Zorvex FAIL-safe tools"}});
+  const HostRun run = Host("--check zorvex_app_check --installer-root '" + root + "'");
+  LoadedPlugin plugin;
+  plugin.SetInstallerRoot(root);
+  EXPECT_EQ(run.out, plugin.RunCheck() + "\n");
+  EXPECT_EQ(run.status, 2) << run.err;
+}
+
+TEST_F(DiagHostTest, TextFormatShowsDetailsUpToTheVerbosity) {
+  const std::string root = SampleRoot();
+  const DpkgAdminDir admin({{"corva-zorvex-cli", "1:3.1-2", "amd64", "Zorvex command line tools"}});
+  const std::string header =
+      std::string("zorvex_app_check (") + ZORVEX_PLUGIN_PATH +
+      ")\n"
+      "  APP\n"
+      "    Zorvex products (Parse installed zorvex caches and installed dpkg packages)\n"
+      "      Zorvex Studio\n";
+  HostRun run = Host("--format text --installer-root '" + root + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, header +
+                         "        Version: 2.4 Update 1\n"
+                         "      Zorvex command line tools \n"
+                         "        Version: 1:3.1\n");
+  run = Host("--format=text --verbosity=1 --installer-root '" + root + "'");
+  EXPECT_EQ(run.out, header +
+                         "        Product ID: zorvex.studio\n"
+                         "        Version: 2.4 Update 1\n"
+                         "        Full Version: 2.4.1-7\n"
+                         "        Description: Design and build environment\n"
+                         "        Path: /opt/corva/zorvex/2.4\n"
+                         "      Zorvex command line tools \n"
+                         "        Packages: corva-zorvex-cli\n"
+                         "        Version: 1:3.1\n"
+                         "        Full Version: 1:3.1-2\n"
+                         "        Architecture: amd64\n"
+                         "        Path: /opt/corva/zorvex\n");
+}
+
+TEST_F(DiagHostTest, TextFormatIndentsTheLinesOfAMessage) {
+  const HostRun run =
+      Host("--format text --installer-root '" + (tree_ / "none") + "' " ZORVEX_PLUGIN_PATH);
+  EXPECT_EQ(run.out.find("    Zorvex products: No installed Zorvex products are discovered. "
+                         "Additional information: \n"
+                         "      Cannot obtain paths to package manager databases.\n"),
+            run.out.find('\n') + 1 + std::string("  APP\n").size())
+      << run.out;
+}
+
+TEST_F(DiagHostTest, RefusesLibrariesWithoutTheInterfaceAndGoesOn) {
+  const std::string notALibrary = scratch_.Write("not-a-library.so", "just text\n");
+  const HostRun run =
+      Host("--list '" + notALibrary +
+           "' " NO_INTERFACE_PLUGIN_PATH " " OLD_INTERFACE_PLUGIN_PATH " " ZORVEX_PLUGIN_PATH);
+  EXPECT_EQ(run.status, 5);
+  EXPECT_NE(run.err.find("diag-host: cannot load " + notALibrary + ": "), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(std::string("diag-host: ") + NO_INTERFACE_PLUGIN_PATH +
+                         " is not a check plug-in: it does not export get_api_version\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(std::string("diag-host: ") + OLD_INTERFACE_PLUGIN_PATH +
+                         " speaks interface version \"0.0\"; this host speaks \"0.1\"\n"),
+            std::string::npos)
+      << run.err;
+  // The good library is still listed.
+  EXPECT_NE(run.out.find("  zorvex_app_check\n"), std::string::npos) << run.out;
+}
+
+TEST_F(DiagHostTest, UnknownCheckAndBadCommandLinesAreErrors) {
+  HostRun run = Host("--check no_such_check");
+  EXPECT_EQ(run.status, 5);
+  EXPECT_NE(run.err.find("no check named \"no_such_check\""), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+
+  for (const char* arguments : {"--format yaml", "--verbosity -1", "--verbosity", "--colour"}) {
+    run = Host(arguments);
+    EXPECT_EQ(run.status, 64) << arguments;
+    EXPECT_NE(run.err.find("Try 'diag-host --help'."), std::string::npos) << run.err;
+  }
+  run = Host("--help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("Exit status"), std::string::npos);
+}
+
+// The per-user directory is searched for ordinary users only; --user-installer-dir reaches any
+// directory from the user's home.
+TEST_F(DiagHostTest, UserInstallerDirPointsThePerUserSearchElsewhere) {
+  const std::string userRoot = SampleRoot();
+  std::string out;
+  const std::string errors = scratch_ / "stderr";
+  const int status = testsupport::Shell(
+      std::string(DIAG_HOST_PATH) + " --format text " + "--installer-root '" + (tree_ / "none") +
+          "' --user-installer-dir '" + userRoot + "' 2>'" + errors + "'",
+      &out);
+  const passwd* account = getpwuid(geteuid());
+  if (geteuid() == 0) {
+    EXPECT_NE(testsupport::ReadFile(errors).find("--user-installer-dir has no effect"),
+              std::string::npos);
+    EXPECT_EQ(out.find("Zorvex Studio"), std::string::npos) << out;
+  } else if (account != nullptr && access(account->pw_dir, X_OK) == 0) {
+    EXPECT_NE(out.find("      Zorvex Studio\n"), std::string::npos) << out;
+  } else {
+    GTEST_SKIP() << "the user's home directory does not exist, so nothing can be reached from it";
+  }
+  EXPECT_EQ(status, 0) << testsupport::ReadFile(errors);
+}

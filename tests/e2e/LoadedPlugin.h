@@ -1,0 +1,71 @@
+#ifndef ZORVEX_E2E_LOADED_PLUGIN_H
+#define ZORVEX_E2E_LOADED_PLUGIN_H
+
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "zorvex_plugin.h"
+
+namespace e2e {
+
+// What the library's exported main printed and returned.
+struct MainRun {
+  std::string output;
+  int status = -1;
+};
+
+// The built libzorvex_checker.so, loaded with dlopen as a host loads it; every symbol is reached
+// through dlsym. The exported search locations are restored when the object goes, and while it
+// lives the per-user search (made by ordinary users only) points at a directory that does not
+// exist, so that the reports do not depend on who runs the tests.
+class LoadedPlugin {
+ public:
+  LoadedPlugin();
+  ~LoadedPlugin();
+  LoadedPlugin(const LoadedPlugin&) = delete;
+  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+
+  // The address of an exported symbol; fails the test when there is none.
+  void* Symbol(const char* name) const;
+
+  // Points ROOT_IC_PATH at `directory` (kept alive by this object).
+  void SetInstallerRoot(const std::string& directory);
+  // Puts back the locations the library was loaded with.
+  void RestoreLocations();
+
+  // Runs the check through the descriptor's run pointer, as a host does, and releases the buffer.
+  std::string RunCheck(void* argument = nullptr) const;
+  // Runs the exported main in a child process, capturing its standard output and exit status.
+  MainRun RunMain() const;
+
+ private:
+  void* handle_;
+  const char** root_;
+  const char** user_;
+  const char* originalRoot_;
+  const char* originalUser_;
+  std::string installerRoot_;
+};
+
+// One visible product of a fixture installer database.
+struct InstallerProduct {
+  std::string id;
+  std::string version;
+  std::string title;
+  std::string description;
+  std::string shownVersion;
+};
+
+// The installation directory that fixture installer databases record.
+constexpr const char* kInstallDir = "/opt/corva/zorvex/2.4";
+
+// Writes an installer tree below `tree`: one database with `products` visible (their manifests
+// hold a French entry first, then the preferred "en-us" one) and one component that is not.
+// Returns the directory to search.
+std::string WriteInstallerTree(const testsupport::TempDir& tree,
+                               const std::vector<InstallerProduct>& products);
+
+}  // namespace e2e
+
+#endif  // ZORVEX_E2E_LOADED_PLUGIN_H

@@ -1,0 +1,138 @@
+#include "HostOptions.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Takes the value of `option`, given either as "--option=value" or as the next argument.
+bool TakeValue(const std::vector<std::string>& arguments, size_t& index, const std::string& option,
+               std::string& value, std::string& error) {
+  const std::string& argument = arguments[index];
+  if (argument.size() > option.size() && argument[option.size()] == '=') {
+    value = argument.substr(option.size() + 1);
+    return true;
+  }
+  if (index + 1 >= arguments.size()) {
+    error = option + " needs a value";
+    return false;
+  }
+  value = arguments[++index];
+  return true;
+}
+
+bool Names(const std::string& argument, const std::string& option) {
+  return argument == option || argument.rfind(option + "=", 0) == 0;
+}
+
+bool ParseFormat(const std::string& value, HostOptions& options, std::string& error) {
+  if (value == "json") {
+    options.format = HostOptions::Format::kJson;
+  } else if (value == "text") {
+    options.format = HostOptions::Format::kText;
+  } else {
+    error = "--format takes json or text, not \"" + value + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool ParseVerbosity(const std::string& value, HostOptions& options, std::string& error) {
+  char* end = nullptr;
+  const unsigned long level = std::strtoul(value.c_str(), &end, 10);
+  if (value.empty() || value[0] == '-' || *end != '\0') {
+    error = "--verbosity takes a number from 0 up, not \"" + value + "\"";
+    return false;
+  }
+  options.verbosity = level;
+  return true;
+}
+
+// Handles one option that takes a value; false when `argument` is not one of them or is wrong.
+bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
+                      HostOptions& options, std::string& error) {
+  const std::string& argument = arguments[index];
+  std::string value;
+  if (Names(argument, "--check")) {
+    if (!TakeValue(arguments, index, "--check", value, error)) {
+      return false;
+    }
+    options.check = value;
+  } else if (Names(argument, "--format")) {
+    return TakeValue(arguments, index, "--format", value, error) &&
+           ParseFormat(value, options, error);
+  } else if (Names(argument, "--verbosity")) {
+    return TakeValue(arguments, index, "--verbosity", value, error) &&
+           ParseVerbosity(value, options, error);
+  } else if (Names(argument, "--installer-root")) {
+    if (!TakeValue(arguments, index, "--installer-root", value, error)) {
+      return false;
+    }
+    options.installerRoot = value;
+  } else if (Names(argument, "--user-installer-dir")) {
+    if (!TakeValue(arguments, index, "--user-installer-dir", value, error)) {
+      return false;
+    }
+    options.userInstallerDir = value;
+  } else {
+    error = "unknown option " + argument;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseHostOptions(const std::vector<std::string>& arguments, const std::string& defaultLibrary,
+                      HostOptions& options, std::string& error) {
+  bool onlyLibraries = false;
+  for (size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    if (onlyLibraries || argument.empty() || argument[0] != '-' || argument == "-") {
+      options.libraries.push_back(argument);
+    } else if (argument == "--") {
+      onlyLibraries = true;
+    } else if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else if (argument == "--list") {
+      options.list = true;
+    } else if (!ParseValueOption(arguments, index, options, error)) {
+      return false;
+    }
+  }
+  if (options.libraries.empty()) {
+    options.libraries.push_back(defaultLibrary);
+  }
+  return true;
+}
+
+std::string HostUsage(const std::string& defaultLibrary) {
+  return "Usage: diag-host [OPTION]... [LIBRARY]...\n"
+         "Loads each check plug-in LIBRARY (default: " +
+         defaultLibrary +
+         "),\n"
+         "makes sure it speaks interface version 0.1, and runs its checks.\n"
+         "\n"
+         "  --list                    list the checks (name, kind, groups, description, version)\n"
+         "                            instead of running them\n"
+         "  --check NAME              run only the checks called NAME\n"
+         "  --format json|text        print each report exactly as the check returned it (json,\n"
+         "                            the default) or as an indented tree (text)\n"
+         "  --verbosity N             with --format text, also show the detail entries whose\n"
+         "                            \"Verbosity\" is at most N (default 0: products and "
+         "versions)\n"
+         "  --installer-root DIR      search DIR instead of /var/corva for installer databases\n"
+         "                            (sets the library's ROOT_IC_PATH)\n"
+         "  --user-installer-dir DIR  search DIR instead of ~/corva for the user's installer\n"
+         "                            databases (sets USER_IC_PATH; not searched as root)\n"
+         "  -h, --help                show this text\n"
+         "\n"
+         "Exit status, the highest that applies:\n"
+         "  0   every report was received; none holds \"FAIL\" or \"ERROR\"\n"
+         "  2   a report holds \"FAIL\" and none holds \"ERROR\"\n"
+         "  3   a report holds \"ERROR\"\n"
+         "  4   a check returned no report, threw, or (--format text) returned one that is not\n"
+         "      JSON\n"
+         "  5   a library cannot be loaded, lacks the check interface or speaks another\n"
+         "      interface version, or --check names no check of the loaded libraries\n"
+         "  64  the command line is wrong\n";
+}

@@ -1,0 +1,30 @@
+#ifndef DIAG_HOST_HOST_OPTIONS_H
+#define DIAG_HOST_HOST_OPTIONS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the command line asks the host to do.
+struct HostOptions {
+  enum class Format { kJson, kText };
+
+  std::vector<std::string> libraries;  // in command-line order; never empty after parsing
+  bool list = false;
+  bool help = false;
+  std::optional<std::string> check;  // run only the checks of this name
+  Format format = Format::kJson;
+  unsigned long verbosity = 0;
+  std::optional<std::string> installerRoot;
+  std::optional<std::string> userInstallerDir;
+};
+
+// Reads the arguments after the program name. Returns false with a one-line reason in `error` for
+// an unknown option, a missing or bad value. Without a library argument, `defaultLibrary` is used.
+bool ParseHostOptions(const std::vector<std::string>& arguments, const std::string& defaultLibrary,
+                      HostOptions& options, std::string& error);
+
+// The --help text, with the exit statuses.
+std::string HostUsage(const std::string& defaultLibrary);
+
+#endif  // DIAG_HOST_HOST_OPTIONS_H

@@ -1,0 +1,213 @@
+// diag-host: loads check plug-ins, lists their checks and runs them, printing each report as the
+// check returned it or as a readable tree. See HostUsage for the options and exit statuses.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "HostOptions.h"
+#include "PluginLibrary.h"
+#include "TextReport.h"
+
+namespace {
+
+// Exit statuses; when several apply, the highest wins.
+enum ExitStatus : int {
+  kClean = 0,
+  kFailReported = 2,
+  kErrorReported = 3,
+  kNoReport = 4,
+  kBadPlugin = 5,
+  kUsage = 64,
+};
+
+void Complain(const std::string& message) { std::cerr << "diag-host: " << message << "\n"; }
+
+// The status a report speaks for by the words it holds: "ERROR" outranks "FAIL".
+int ReportStatus(const std::string& report) {
+  if (report.find("ERROR") != std::string::npos) {
+    return kErrorReported;
+  }
+  if (report.find("FAIL") != std::string::npos) {
+    return kFailReported;
+  }
+  return kClean;
+}
+
+// The library appends USER_IC_PATH to the home directory of the account; climbing from there to
+// "/" lets the text name any directory. The depth is that of the home directory's real path,
+// since ".." follows the real path. (A home that does not exist cannot be climbed from; the
+// search then finds nothing, as it would in the home itself.)
+bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std::string& error) {
+  const passwd* account = getpwuid(geteuid());
+  if (account == nullptr || account->pw_dir == nullptr) {
+    error = "--user-installer-dir: the current user has no home directory";
+    return false;
+  }
+  std::error_code failure;
+  const std::filesystem::path home = std::filesystem::weakly_canonical(account->pw_dir, failure);
+  suffix.clear();
+  for (const auto& part :
+       (failure ? std::filesystem::path(account->pw_dir) : home).relative_path()) {
+    if (!part.empty()) {
+      suffix += "/..";
+    }
+  }
+  suffix += std::filesystem::absolute(directory).string();
+  return true;
+}
+
+class Host {
+ public:
+  explicit Host(const HostOptions& options) : options_(options) {}
+
+  int Run();
+
+ private:
+  bool PrepareGlobals(std::string& error);
+  bool Load(const std::string& path);
+  bool Selected(const CheckInfo& info) const {
+    return !options_.check || info.name == *options_.check;
+  }
+  void List(const PluginLibrary& library);
+  void RunChecks(const PluginLibrary& library);
+  void Print(const PluginLibrary& library, const CheckInfo& info, const std::string& report);
+  void Raise(int status) { status_ = std::max(status_, status); }
+
+  const HostOptions& options_;
+  // The texts the library's globals point at while it runs.
+  std::string installerRoot_;
+  std::string userInstallerDir_;
+  std::vector<std::unique_ptr<PluginLibrary>> libraries_;
+  size_t selected_ = 0;
+  int status_ = kClean;
+};
+
+bool Host::PrepareGlobals(std::string& error) {
+  if (options_.installerRoot) {
+    installerRoot_ = std::filesystem::absolute(*options_.installerRoot).string();
+  }
+  if (options_.userInstallerDir) {
+    if (geteuid() == 0) {
+      Complain(
+          "note: the superuser's own installer directory is never searched; "
+          "--user-installer-dir has no effect");
+    }
+    return UserInstallerSuffix(*options_.userInstallerDir, userInstallerDir_, error);
+  }
+  return true;
+}
+
+bool Host::Load(const std::string& path) {
+  std::string error;
+  std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(path, error);
+  const bool ready = library != nullptr &&
+                     (!options_.installerRoot ||
+                      library->SetGlobalText("ROOT_IC_PATH", installerRoot_.c_str(), error)) &&
+                     (!options_.userInstallerDir ||
+                      library->SetGlobalText("USER_IC_PATH", userInstallerDir_.c_str(), error));
+  if (!ready) {
+    Complain(error);
+    Raise(kBadPlugin);
+    return false;
+  }
+  libraries_.push_back(std::move(library));
+  return true;
+}
+
+void Host::List(const PluginLibrary& library) {
+  std::cout << library.path() << " (interface " << kHostApiVersion << ")\n";
+  for (const check_descriptor* check : library.checks()) {
+    const CheckInfo info = PluginLibrary::Describe(*check);
+    if (!Selected(info)) {
+      continue;
+    }
+    ++selected_;
+    std::cout << "  " << info.name << "\n"
+              << "    kind:        " << info.kind << "\n"
+              << "    groups:      " << info.groups << "\n"
+              << "    description: " << info.description << "\n"
+              << "    version:     " << info.version << "\n";
+  }
+}
+
+void Host::Print(const PluginLibrary& library, const CheckInfo& info, const std::string& report) {
+  if (options_.format == HostOptions::Format::kJson) {
+    std::cout << report << "\n";
+    return;
+  }
+  std::string text;
+  if (!RenderTextReport(report, options_.verbosity, text)) {
+    Complain(library.path() + ": check " + info.name + " returned a report that is not JSON:\n" +
+             report);
+    Raise(kNoReport);
+    return;
+  }
+  std::cout << info.name << " (" << library.path() << ")\n" << text;
+}
+
+void Host::RunChecks(const PluginLibrary& library) {
+  for (const check_descriptor* check : library.checks()) {
+    const CheckInfo info = PluginLibrary::Describe(*check);
+    if (!Selected(info)) {
+      continue;
+    }
+    ++selected_;
+    const CheckRun run = PluginLibrary::Run(*check);
+    if (!run.received) {
+      Complain(library.path() + ": check " + info.name + " " + run.error);
+      Raise(kNoReport);
+      continue;
+    }
+    Print(library, info, run.report);
+    Raise(ReportStatus(run.report));
+  }
+}
+
+int Host::Run() {
+  std::string error;
+  if (!PrepareGlobals(error)) {
+    Complain(error);
+    return kUsage;
+  }
+  for (const std::string& path : options_.libraries) {
+    if (Load(path)) {
+      if (options_.list) {
+        List(*libraries_.back());
+      } else {
+        RunChecks(*libraries_.back());
+      }
+    }
+  }
+  if (options_.check && selected_ == 0 && !libraries_.empty()) {
+    Complain("no check named \"" + *options_.check + "\" in the loaded libraries");
+    Raise(kBadPlugin);
+  }
+  std::cout.flush();
+  return status_;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  HostOptions options;
+  std::string error;
+  if (!ParseHostOptions(arguments, ZORVEX_DEFAULT_PLUGIN, options, error)) {
+    Complain(error);
+    std::cerr << "Try 'diag-host --help'.\n";
+    return kUsage;
+  }
+  if (options.help) {
+    std::cout << HostUsage(ZORVEX_DEFAULT_PLUGIN);
+    return kClean;
+  }
+  Host host(options);
+  return host.Run();
+}
