@@ -201,7 +201,8 @@ bool JsonNode::ParseFile(std::string path, json_object** result, std::string& me
     return false;
   }
   std::string text;
-  const bool read = S_ISREG(status.st_mode) && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
+  const bool read =
+      S_ISREG(status.st_mode) && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
   close(fd);
   if (!read) {
     message = FileMessage("Cannot read file ", path);
