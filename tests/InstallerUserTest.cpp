@@ -115,9 +115,9 @@ TEST_F(PerUserSearch, SuperuserNeverLooksUpTheAccount) {
   const std::string outcome = RunInChild([&]() -> std::string {
     // A mount namespace of its own, where no account record exists.
     if (unshare(CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount(noAccounts.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
-        mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0) {
+        mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(noAccounts.c_str(), "/etc/passwd", "none", MS_BIND, nullptr) != 0 ||
+        mount(nsswitch.c_str(), "/etc/nsswitch.conf", "none", MS_BIND, nullptr) != 0) {
       return std::string("SKIP no private mounts here: ") + std::strerror(errno);
     }
     if (getpwuid(0) != nullptr) {
