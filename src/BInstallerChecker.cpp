@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -64,7 +65,8 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 // database open, so its main file is complete: such a database is read as immutable, which
 // creates nothing.
 bool IsIdleWalDatabase(const std::string& path) {
-  if (access((path + "-shm").c_str(), F_OK) == 0) {
+  struct stat shm {};
+  if (lstat((path + "-shm").c_str(), &shm) == 0) {
     return false;
   }
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
