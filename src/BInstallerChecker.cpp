@@ -1,9 +1,12 @@
 #include "BInstallerChecker.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -42,9 +45,68 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+// find reads a first argument that begins with "-", or is one of its operators, as part of its
+// expression: a directory named "-delete" would delete whatever lies under the working directory.
+// "./" in front keeps such a relative directory a starting point.
+std::string FindStartingPoint(const std::string& directory) {
+  const bool looksLikeExpression =
+      !directory.empty() && (directory[0] == '-' || directory == "!" || directory == "(" ||
+                             directory == ")" || directory == ",");
+  return looksLikeExpression ? "./" + directory : directory;
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A read-only connection to a database in write-ahead-log mode creates the "-wal" and "-shm" files
+// beside it when they are missing, and leaves them there. Without "-shm" no connection has the
+// database open, so its main file is complete: such a database is read as immutable, which
+// creates nothing.
+bool IsIdleWalDatabase(const std::string& path) {
+  struct stat shm {};
+  if (lstat((path + "-shm").c_str(), &shm) == 0) {
+    return false;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  // Byte 19 of the header, the read version, is 2 for write-ahead-log mode.
+  constexpr off_t kReadVersionOffset = 19;
+  unsigned char readVersion = 0;
+  const bool wal = pread(fd, &readVersion, 1, kReadVersionOffset) == 1 && readVersion == 2;
+  close(fd);
+  return wal;
+}
+
+// The URI that opens `path` as immutable; every byte that a URI could read otherwise ("%", "?",
+// "#", blanks, ...) is percent-encoded.
+std::string ImmutableUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  // An empty authority, so that a path beginning with "//" is not read as a host.
+  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 || std::strchr("/-._~", c) != nullptr) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0x0f];
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+// Opens the database read-only, without creating anything beside it.
+int OpenReadOnly(const std::string& path, sqlite3** connection) {
+  if (IsIdleWalDatabase(path)) {
+    return sqlite3_open_v2(ImmutableUri(path).c_str(), connection,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  }
+  return sqlite3_open_v2(path.c_str(), connection, SQLITE_OPEN_READONLY, nullptr);
 }
 
 struct ConnectionCloser {
@@ -131,7 +193,7 @@ bool ListComponents(sqlite3* connection, const std::string& cachePath,
         cachePath + "packagescache/" + *id + ",v=" + *version + "/manifest.json";
     json_object* manifest = nullptr;
     if (!JsonNode::ParseFile(manifestPath, &manifest, text)) {
-      text = "Cannot obtain human readable product names: " + text;
+      text.insert(0, "Cannot obtain human readable product names: ");
       return false;
     }
     const BInstallerChecker::ManifestTexts texts = BInstallerChecker::ReadManifest(manifest);
@@ -159,8 +221,8 @@ void SpliceMap(std::string& merged, const std::string& map) {
 bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::string>& caches,
                                    std::string& message) {
   const std::string dbName = GlobalText(DB_NAME);
-  const std::string command =
-      "find " + ShellQuote(directory) + " -name " + ShellQuote(dbName) + " -type f 2>/dev/null";
+  const std::string command = "find " + ShellQuote(FindStartingPoint(directory)) + " -name " +
+                              ShellQuote(dbName) + " -type f 2>/dev/null";
   std::string output;
   if (CheckerHelper::RunCommand(command, output) != 0 || output.empty()) {
     message = kNoCachesMessage;
@@ -171,7 +233,10 @@ bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::strin
   const std::string tail = "/" + dbName;
   std::string path;
   for (const std::string& line : CheckerHelper::SplitString(output, "\n")) {
-    path = path.empty() ? line : path + "\n" + line;
+    if (!path.empty()) {
+      path += '\n';
+    }
+    path += line;
     if (EndsWith(path, tail)) {
       caches.push_back(path.substr(0, path.size() - dbName.size()));
       path.clear();
@@ -202,7 +267,7 @@ bool BInstallerChecker::Initialize(std::string& message) {
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
   sqlite3* opened = nullptr;
-  const int result = sqlite3_open_v2(databasePath.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+  const int result = OpenReadOnly(databasePath, &opened);
   const Connection connection(opened);
   if (result != SQLITE_OK) {
     text = "Cannot open Zivaro Zizovirad database " + databasePath + ": " +

@@ -42,11 +42,13 @@ class BInstallerChecker {
   // Reads the database at `databasePath` whose package cache is under `cachePath` (ending in
   // "/"). Returns true with its product-map text, json-c's spaced form, "{ }" when it holds no
   // visible product; false with a message ending in a line feed. A component whose manifest
-  // cannot be read fails the whole database.
+  // cannot be read fails the whole database. Creates no file beside the database, also not for
+  // one in write-ahead-log mode.
   static bool GetAppInfo(std::string databasePath, std::string cachePath, std::string& text);
 
-  // Runs find over `directory` and appends the directory of every DB_NAME file found, with its
-  // final "/", to `caches`. Returns false, leaving `caches` as it was and writing "Cannot obtain
+  // Runs find over `directory` (quoted for the shell; "./" in front where find would read it as
+  // an expression) and appends the directory of every DB_NAME file found, with its final "/", to
+  // `caches`. Returns false, leaving `caches` as it was and writing "Cannot obtain
   // paths to package manager databases." into `message`, when find fails or finds nothing.
   static bool FindCaches(std::string directory, std::vector<std::string>& caches,
                          std::string& message);

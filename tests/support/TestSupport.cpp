@@ -1,17 +1,27 @@
 #include "TestSupport.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <json-c/json.h>
+#include <pwd.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "BInstallerChecker.h"
+#include "zorvex_plugin.h"
 
 namespace fs = std::filesystem;
 
@@ -23,6 +33,14 @@ TempDir::TempDir() {
       std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zorvex-test.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "cannot create a temporary directory from " << pattern;
+  }
+  path_ = pattern;
+}
+
+TempDir::TempDir(const std::string& base) {
+  std::string pattern = base + "/zorvex-test.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "cannot create a temporary directory in " << base;
   }
   path_ = pattern;
 }
@@ -332,6 +350,279 @@ std::string ProductMap(const std::vector<std::string>& entries) {
     map += (i == 0 ? "" : ", ") + entries[i];
   }
   return map + " }";
+}
+
+namespace {
+
+std::string DetailNode(const std::string& name, bool verbose, const std::string& value) {
+  return JsonQuote(name) + ": { " + (verbose ? "\"Verbosity\": 1, " : "") +
+         "\"RetVal\": \"INFO\", \"Value\": " + JsonQuote(value) + " }";
+}
+
+std::string InstallerEntry(const InstallerProduct& product) {
+  return JsonQuote(product.title) + ": { \"RetVal\": \"INFO\", \"Value\": { " +
+         DetailNode("Product ID", true, product.id) + ", " +
+         DetailNode("Version", false, product.version) + ", " +
+         DetailNode("Full Version", true, product.fullVersion) + ", " +
+         DetailNode("Description", true, product.description) + ", " +
+         DetailNode("Path", true, product.path) + " } }";
+}
+
+}  // namespace
+
+const char* const kTestInstallDir = "/opt/corva/zorvex";
+
+std::string VisibleManifest(const std::string& title, const std::string& description,
+                            const std::string& version) {
+  return ManifestJson(true, {{"en-us", title, description, version}});
+}
+
+std::string InstallerCache(const std::string& cacheDir,
+                           const std::vector<InstallerComponent>& components) {
+  CreateInstallerDatabase(cacheDir, kTestInstallDir, components);
+  for (const InstallerComponent& component : components) {
+    WriteManifest(cacheDir, component.id, component.version,
+                  VisibleManifest("Title " + component.id));
+  }
+  return cacheDir;
+}
+
+InstallerProduct ListedProduct(const std::string& title, const std::string& id,
+                               const std::string& fullVersion, const std::string& description,
+                               const std::string& version) {
+  return {title, id, version, fullVersion, description, kTestInstallDir};
+}
+
+namespace {
+
+std::string Members(const std::vector<InstallerProduct>& products) {
+  std::string members;
+  for (const InstallerProduct& product : products) {
+    members += (members.empty() ? "" : ", ") + InstallerEntry(product);
+  }
+  return members;
+}
+
+}  // namespace
+
+std::string InstallerMap(const std::vector<InstallerProduct>& products) {
+  return products.empty() ? "{ }" : "{ " + Members(products) + " }";
+}
+
+std::string SplicedInstallerMaps(const std::vector<std::vector<InstallerProduct>>& databases) {
+  std::string spliced;
+  for (const std::vector<InstallerProduct>& products : databases) {
+    spliced += (spliced.empty() ? "" : " , ") + Members(products);
+  }
+  return "{ " + spliced + " }";
+}
+
+std::string ReadAllDatabases(const std::vector<std::string>& caches) {
+  BInstallerChecker::CachePaths = caches;
+  std::string text;
+  const bool read = BInstallerChecker::GetAppInfo(text);
+  return (read ? "true: " : "false: ") + text;
+}
+
+InstallerLocations::InstallerLocations(std::string root, std::string user)
+    : root_(std::move(root)),
+      user_(std::move(user)),
+      oldRoot_(ROOT_IC_PATH),
+      oldUser_(USER_IC_PATH) {
+  ROOT_IC_PATH = root_.c_str();
+  USER_IC_PATH = user_.c_str();
+  BInstallerChecker::CachePaths.clear();
+}
+
+InstallerLocations::~InstallerLocations() {
+  ROOT_IC_PATH = oldRoot_;
+  USER_IC_PATH = oldUser_;
+  BInstallerChecker::CachePaths.clear();
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(dir, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+HangGuard::HangGuard(unsigned int seconds) { alarm(seconds); }
+
+HangGuard::~HangGuard() { alarm(0); }
+
+namespace {
+
+// Writes all of `text` to `fd`, as far as the pipe takes it.
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) {
+      continue;
+    }
+    if (wrote <= 0) {
+      return;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return text;
+    }
+    text.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+// The exit status of `child`, or -1 when it did not exit normally.
+int WaitFor(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return -1;
+    }
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The body of the DatabaseWriter child: exit status 0 once released, 1 when it could not lock.
+[[noreturn]] void HoldTransaction(const std::string& path, const std::string& begin, int ready,
+                                  int release) {
+  sqlite3* db = nullptr;
+  int status = 1;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_exec(db, begin.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+    status = 0;
+    WriteAll(ready, "1");
+    char ignored = 0;
+    // Blocks until the parent closes its end.
+    while (read(release, &ignored, 1) < 0 && errno == EINTR) {
+    }
+  }
+  sqlite3_close(db);
+  _exit(status);
+}
+
+}  // namespace
+
+DatabaseWriter::DatabaseWriter(const std::string& path, const std::string& begin) {
+  int ready[2];
+  int release[2];
+  if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "cannot create pipes";
+    return;
+  }
+  child_ = fork();
+  if (child_ == 0) {
+    close(ready[0]);
+    close(release[1]);
+    HoldTransaction(path, begin, ready[1], release[0]);
+  }
+  close(ready[1]);
+  close(release[0]);
+  release_ = release[1];
+  char signal = 0;
+  while (read(ready[0], &signal, 1) < 0 && errno == EINTR) {
+  }
+  close(ready[0]);
+  if (child_ < 0 || signal != '1') {
+    ADD_FAILURE() << "the writer could not begin \"" << begin << "\" on " << path;
+  }
+}
+
+DatabaseWriter::~DatabaseWriter() {
+  if (release_ >= 0) {
+    close(release_);
+  }
+  if (child_ > 0) {
+    EXPECT_EQ(WaitFor(child_), 0) << "the writer failed";
+  }
+}
+
+std::string RunInChild(const std::function<std::string()>& body) {
+  int channel[2];
+  if (pipe2(channel, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "cannot create a pipe";
+    return "";
+  }
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    WriteAll(channel[1], body());
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string text = ReadAll(channel[0]);
+  close(channel[0]);
+  const int status = child < 0 ? -1 : WaitFor(child);
+  EXPECT_EQ(status, 0) << "the child failed; it sent: " << text;
+  return text;
+}
+
+void BecomeUser(uid_t uid, gid_t gid) {
+  if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
+      setresuid(uid, uid, uid) != 0 || chdir("/") != 0) {
+    std::perror("cannot become the test user");
+    _exit(3);
+  }
+  // Changing the user id makes the process undumpable, which hides /proc/self from it; the
+  // sanitizers read their own maps there.
+  prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+}
+
+namespace {
+
+const char* const kTestUser = "zorvex-test";
+
+std::optional<TestAccount> LookUpTestUser() {
+  const passwd* account = getpwnam(kTestUser);
+  if (account == nullptr || account->pw_dir == nullptr) {
+    return std::nullopt;
+  }
+  return TestAccount{account->pw_uid, account->pw_gid, account->pw_dir};
+}
+
+}  // namespace
+
+std::optional<TestAccount> TestUserAccount() {
+  std::optional<TestAccount> account = LookUpTestUser();
+  if (!account && geteuid() == 0) {
+    std::string output;
+    const int status = Shell("sh '" ZORVEX_TEST_USER_SCRIPT "' 2>&1", &output);
+    EXPECT_EQ(status, 0) << output;
+    account = LookUpTestUser();
+  }
+  return account;
+}
+
+uid_t UnusedUid() {
+  uid_t uid = 40000;
+  while (getpwuid(uid) != nullptr) {
+    ++uid;
+  }
+  return uid;
+}
+
+void ChangeOwner(const std::string& path, uid_t uid, gid_t gid) {
+  EXPECT_EQ(lchown(path.c_str(), uid, gid), 0) << path;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(path, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    EXPECT_EQ(lchown(it->path().c_str(), uid, gid), 0) << it->path();
+  }
 }
 
 }  // namespace testsupport

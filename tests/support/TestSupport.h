@@ -1,6 +1,9 @@
 #ifndef ZORVEX_TEST_SUPPORT_H
 #define ZORVEX_TEST_SUPPORT_H
 
+#include <sys/types.h>
+
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -13,6 +16,8 @@ namespace testsupport {
 class TempDir {
  public:
   TempDir();
+  // A fresh directory under `base` instead.
+  explicit TempDir(const std::string& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -159,6 +164,115 @@ std::string ProductMapEntry(const std::string& summary, const std::string& packa
 
 // A product-map text made of `entries` (ProductMapEntry texts), in that order.
 std::string ProductMap(const std::vector<std::string>& entries);
+
+// One product of an installer database as the product map shows it.
+struct InstallerProduct {
+  std::string title;
+  std::string id;
+  std::string version;  // the manifest's
+  std::string fullVersion;
+  std::string description;
+  std::string path;
+};
+
+// The installation directory in the databases that InstallerCache creates.
+extern const char* const kTestInstallDir;
+
+// A manifest text with one visible "en-us" entry.
+std::string VisibleManifest(const std::string& title, const std::string& description = "About it",
+                            const std::string& version = "2026");
+
+// An installer database in `cacheDir` (ending in "/") with `components`, each with a visible
+// manifest titled "Title " + its id. Returns `cacheDir`.
+std::string InstallerCache(const std::string& cacheDir,
+                           const std::vector<InstallerComponent>& components);
+
+// A product as a database of InstallerCache lists it, with VisibleManifest's default texts.
+InstallerProduct ListedProduct(const std::string& title, const std::string& id,
+                               const std::string& fullVersion = "1",
+                               const std::string& description = "About it",
+                               const std::string& version = "2026");
+
+// The product-map text of an installer database listing `products`, in order.
+std::string InstallerMap(const std::vector<InstallerProduct>& products);
+
+// The text of several databases' maps spliced into one, as a run hands them back: within a
+// database members are separated by ", ", between databases by " , ".
+std::string SplicedInstallerMaps(const std::vector<std::vector<InstallerProduct>>& databases);
+
+// Reads the databases of `caches` as a run does (BInstallerChecker::GetAppInfo after setting
+// CachePaths): "true: " or "false: ", then the text.
+std::string ReadAllDatabases(const std::vector<std::string>& caches);
+
+// Points ROOT_IC_PATH and USER_IC_PATH at test trees for the scope (DB_NAME stays) and empties
+// BInstallerChecker::CachePaths on entry and exit. The default per-user directory is one that no
+// home holds, so that only the system-wide tree is found.
+class InstallerLocations {
+ public:
+  explicit InstallerLocations(std::string root, std::string user = "/.zorvex-test-absent");
+  ~InstallerLocations();
+  InstallerLocations(const InstallerLocations&) = delete;
+  InstallerLocations& operator=(const InstallerLocations&) = delete;
+
+ private:
+  std::string root_;
+  std::string user_;
+  const char* oldRoot_;
+  const char* oldUser_;
+};
+
+// The names in `dir`, sorted: to see that reading a directory left nothing behind.
+std::vector<std::string> DirectoryEntries(const std::string& dir);
+
+// Kills the test process with SIGALRM when it is still running after `seconds`: a call that
+// blocks then fails its test at once instead of hanging the run.
+class HangGuard {
+ public:
+  explicit HangGuard(unsigned int seconds);
+  ~HangGuard();
+  HangGuard(const HangGuard&) = delete;
+  HangGuard& operator=(const HangGuard&) = delete;
+};
+
+// A writer in another process that holds the SQLite database at `path` in an open transaction,
+// begun with `begin` (say "BEGIN EXCLUSIVE;" and a write), until the object is destroyed.
+class DatabaseWriter {
+ public:
+  DatabaseWriter(const std::string& path, const std::string& begin);
+  ~DatabaseWriter();
+  DatabaseWriter(const DatabaseWriter&) = delete;
+  DatabaseWriter& operator=(const DatabaseWriter&) = delete;
+
+ private:
+  pid_t child_ = -1;
+  int release_ = -1;
+};
+
+// Runs `body` in a forked child and returns the text it returned, sent back through a pipe. The
+// child then ends at once, without exit handlers or the test framework. Fails the test unless the
+// child ends with status 0.
+std::string RunInChild(const std::function<std::string()>& body);
+
+// In a child of RunInChild: becomes `uid` and `gid` for good, without supplementary groups, and
+// moves to "/". Ends the child with status 3 when it cannot.
+void BecomeUser(uid_t uid, gid_t gid);
+
+// The unprivileged account that per-user tests run as.
+struct TestAccount {
+  uid_t uid;
+  gid_t gid;
+  std::string home;
+};
+
+// The account "zorvex-test", created by support/create-test-user.sh (idempotent, under a lock)
+// when missing. Only root can create it; nullopt when it is missing and cannot be created.
+std::optional<TestAccount> TestUserAccount();
+
+// A user id above 40000 with no account record.
+uid_t UnusedUid();
+
+// Makes the tree at `path` belong to `uid` and `gid`.
+void ChangeOwner(const std::string& path, uid_t uid, gid_t gid);
 
 }  // namespace testsupport
 

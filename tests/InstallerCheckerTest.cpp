@@ -1,0 +1,498 @@
+// The installer source on real SQLite databases, real manifests on disk and the real find.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "BInstallerChecker.h"
+#include "TestSupport.h"
+
+using testsupport::CreateInstallerDatabase;
+using testsupport::DatabaseWriter;
+using testsupport::DirectoryEntries;
+using testsupport::ExecuteSql;
+using testsupport::HangGuard;
+using testsupport::InstallerCache;
+using testsupport::InstallerLocations;
+using testsupport::InstallerMap;
+using testsupport::InstallerProduct;
+using testsupport::kTestInstallDir;
+using testsupport::ListedProduct;
+using testsupport::LocalizedEntry;
+using testsupport::ManifestJson;
+using testsupport::ReadAllDatabases;
+using testsupport::SplicedInstallerMaps;
+using testsupport::TempDir;
+using testsupport::VisibleManifest;
+using testsupport::WriteManifest;
+
+namespace {
+
+const char* const kNoCaches = "Cannot obtain paths to package manager databases.";
+
+std::string CompileError(const std::string& statement, const std::string& reason) {
+  return "Error while compiling SQL statement \"" + statement + "\": " + reason + "\n";
+}
+
+const char* const kInstallDirQuery = "SELECT PATH FROM INSTALL_DIR;";
+const char* const kComponentQuery = "SELECT ID, VERSION FROM COMPONENT ORDER BY ID, VERSION;";
+
+// Overwrites the first bytes of the b-tree page that holds `table` (the schema's page when
+// `table` is empty), leaving the file a valid database whose reads of that table fail.
+void CorruptTable(const std::string& database, const std::string& table) {
+  long page = 1;
+  long pageSize = 4096;
+  {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const std::string query =
+        "SELECT (SELECT page_size FROM pragma_page_size), (SELECT rootpage FROM sqlite_schema "
+        "WHERE name = '" +
+        table + "');";
+    ASSERT_EQ(sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    pageSize = sqlite3_column_int(statement, 0);
+    if (!table.empty()) {
+      page = sqlite3_column_int(statement, 1);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+  }
+  // Page 1 begins with the 100-byte file header.
+  const long offset = (page - 1) * pageSize + (page == 1 ? 100 : 0);
+  std::fstream file(database, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(offset);
+  file.write("\xff\xff\xff\xff\xff\xff\xff\xff", 8);
+  ASSERT_TRUE(file.good());
+}
+
+// A system-wide tree in a temp folder; each test builds its databases in it.
+class InstallerSource : public ::testing::Test {
+ protected:
+  TempDir tree;
+  InstallerLocations locations{tree.path()};
+
+  // The cache directory `relative` of the tree, with its final "/".
+  std::string Cache(const std::string& relative) const { return tree / relative + "/"; }
+
+  // A database in `relative` with the given components, each visible under "Title <id>" unless
+  // the test writes the manifests itself.
+  std::string Database(const std::string& relative,
+                       const std::vector<testsupport::InstallerComponent>& components,
+                       bool writeManifests = true) const {
+    if (writeManifests) {
+      return InstallerCache(Cache(relative), components);
+    }
+    CreateInstallerDatabase(Cache(relative), kTestInstallDir, components);
+    return Cache(relative);
+  }
+
+  // Reads the database of `cache` alone; returns "true: " or "false: " and the text.
+  static std::string ReadOne(const std::string& cache) {
+    std::string text;
+    const bool read = BInstallerChecker::GetAppInfo(cache + "packagemanager.db", cache, text);
+    return (read ? "true: " : "false: ") + text;
+  }
+
+  static std::string ReadAll(const std::vector<std::string>& caches) {
+    return ReadAllDatabases(caches);
+  }
+};
+
+std::string Ok(const std::string& text) { return "true: " + text; }
+std::string Failed(const std::string& text) { return "false: " + text; }
+
+}  // namespace
+
+// Reading one database.
+
+TEST_F(InstallerSource, ListsVisibleComponentsInIdVersionOrderWithTheirManifestTexts) {
+  const std::string cache = Database("db", {{"zeta", "3.0"}, {"alpha", "2"}}, false);
+  ExecuteSql(cache + "packagemanager.db",
+             "INSERT INTO COMPONENT VALUES ('hidden', '1', 'x'), ('unset', '1', 'x'), "
+             "('alpha', '10', 'x');");
+  WriteManifest(cache, "zeta", "3.0",
+                VisibleManifest("Zeta / Suite", "Tools \"quoted\"", "3 beta"));
+  WriteManifest(cache, "alpha", "2", VisibleManifest("Alpha 2"));
+  WriteManifest(cache, "alpha", "10", VisibleManifest("Alpha 10"));
+  WriteManifest(cache, "hidden", "1", ManifestJson(false, {{"en-us", "Hidden", "d", "v"}}));
+  WriteManifest(cache, "unset", "1", R"({ "display": { "localized": [ { "title": "Unset" } ] } })");
+  // Versions sort as texts: "10" before "2".
+  EXPECT_EQ(ReadOne(cache),
+            Ok(InstallerMap(
+                {ListedProduct("Alpha 10", "alpha", "10"), ListedProduct("Alpha 2", "alpha", "2"),
+                 ListedProduct("Zeta / Suite", "zeta", "3.0", "Tools \"quoted\"", "3 beta")})));
+}
+
+TEST_F(InstallerSource, EnUsEntryIsPreferredTextByText) {
+  const std::string cache = Database("db", {{"a", "1"}, {"b", "1"}, {"c", "1"}, {"d", "1"}}, false);
+  WriteManifest(cache, "a", "1",
+                ManifestJson(true, {{"fr", "Titre", "Desc fr", "v fr"},
+                                    {"en-us", "Title", "Desc en", "v en"},
+                                    {"de", "Titel", "Desc de", "v de"}}));
+  WriteManifest(cache, "b", "1",
+                ManifestJson(true, {{"fr", "Titre b", "Desc fr", "v fr"},
+                                    {"de", "Titel b", "Desc de", "v de"}}));
+  WriteManifest(cache, "c", "1",
+                ManifestJson(true, {{"en-us", "Title c", std::nullopt, "v en"},
+                                    {"fr", "Titre c", "Desc fr", "v fr"}}));
+  // Of two "en-us" entries the last wins; the language is compared byte for byte.
+  WriteManifest(cache, "d", "1",
+                ManifestJson(true, {{"en-us", "First d", "First", "1"},
+                                    {"EN-US", "Upper d", "Upper", "2"},
+                                    {std::nullopt, "Unnamed d", "Unnamed", "3"},
+                                    {"en-us", "Last d", "Last", "4"}}));
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title", "a", "1", "Desc en", "v en"),
+                                             ListedProduct("Titre b", "b", "1", "Desc fr", "v fr"),
+                                             ListedProduct("Title c", "c", "1", "Desc fr", "v en"),
+                                             ListedProduct("Last d", "d", "1", "Last", "4")})));
+}
+
+TEST_F(InstallerSource, SharedTitleKeepsTheFirstPlaceAndTheLastComponent) {
+  const std::string cache = Database("db", {{"a", "1"}, {"b", "1"}, {"c", "1"}}, false);
+  WriteManifest(cache, "a", "1", VisibleManifest("Same", "from a"));
+  WriteManifest(cache, "b", "1", VisibleManifest("Other"));
+  WriteManifest(cache, "c", "1", VisibleManifest("Same", "from c"));
+  EXPECT_EQ(
+      ReadOne(cache),
+      Ok(InstallerMap({ListedProduct("Same", "c", "1", "from c"), ListedProduct("Other", "b")})));
+}
+
+TEST_F(InstallerSource, OnlyTheFirstInstallDirRowIsUsed) {
+  const std::string cache = Database("db", {{"a", "1"}, {"b", "1"}});
+  ExecuteSql(cache + "packagemanager.db",
+             "INSERT INTO INSTALL_DIR VALUES ('/second', 'x'), ('/third', 'x');");
+  EXPECT_EQ(ReadOne(cache),
+            Ok(InstallerMap({ListedProduct("Title a", "a"), ListedProduct("Title b", "b")})));
+}
+
+TEST_F(InstallerSource, EmptyComponentTableGivesTheEmptyMap) {
+  EXPECT_EQ(ReadOne(Database("db", {})), Ok("{ }"));
+}
+
+TEST_F(InstallerSource, NullsSkipTheComponentOrGiveEmptyTexts) {
+  const std::string cache = Database("db", {{"kept", "1"}});
+  // Columns without a type keep numbers as numbers, which arrive as SQLite's texts of them.
+  ExecuteSql(cache + "packagemanager.db",
+             "UPDATE INSTALL_DIR SET PATH = NULL; DROP TABLE COMPONENT;"
+             "CREATE TABLE COMPONENT (ID, VERSION);"
+             "INSERT INTO COMPONENT VALUES ('kept', '1'), (NULL, '1'), ('noversion', NULL),"
+             " (7, 2.50);");
+  WriteManifest(cache, "7", "2.5", VisibleManifest("Numeric"));
+  InstallerProduct kept = ListedProduct("Title kept", "kept");
+  InstallerProduct numeric = ListedProduct("Numeric", "7", "2.5");
+  kept.path = numeric.path = "";
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({numeric, kept})));
+}
+
+TEST_F(InstallerSource, ManifestTextsThatAreMissingOrOfOtherTypes) {
+  const std::string cache = Database("db",
+                                     {{"a", "1"},
+                                      {"b", "1"},
+                                      {"c", "1"},
+                                      {"d", "1"},
+                                      {"e", "1"},
+                                      {"f", "1"},
+                                      {"g", "1"},
+                                      {"h", "1"}},
+                                     false);
+  // No "localized" array: the product is listed under its identifier.
+  WriteManifest(cache, "a", "1", R"({ "visible": true, "display": { "localized": { "0": 1 } } })");
+  WriteManifest(cache, "b", "1", R"({ "visible": 1, "display": [] })");
+  // Texts of other JSON types are their JSON texts; entries that are no objects supply nothing.
+  WriteManifest(cache, "c", "1",
+                R"({ "visible": "yes", "display": { "localized": [ 5, null,
+                   { "language": ["en-us"], "title": 12, "description": { "x": [true] },
+                     "version": false } ] } })");
+  WriteManifest(cache, "d", "1", R"({ "visible": true, "display": { "localized": [
+                   { "language": "en-us", "title": null, "description": "only" } ] } })");
+  // Not visible: an object, zero, the empty text, a manifest that is no object.
+  WriteManifest(cache, "e", "1", R"({ "visible": {}, "display": { "localized": [] } })");
+  WriteManifest(cache, "f", "1", R"({ "visible": 0 })");
+  WriteManifest(cache, "g", "1", R"({ "visible": "" })");
+  WriteManifest(cache, "h", "1", R"([ { "visible": true } ])");
+  EXPECT_EQ(
+      ReadOne(cache),
+      Ok(InstallerMap({ListedProduct("a", "a", "1", "", ""), ListedProduct("b", "b", "1", "", ""),
+                       ListedProduct("12", "c", "1", "{ \"x\": [ true ] }", "false"),
+                       ListedProduct("d", "d", "1", "only", "")})));
+}
+
+TEST_F(InstallerSource, ManifestThatIsNotJsonLeavesOnlyItsComponentOut) {
+  const std::string cache = Database("db", {{"a", "1"}, {"b", "1"}});
+  WriteManifest(cache, "a", "1", "{ \"visible\": true, ");
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title b", "b")})));
+}
+
+TEST_F(InstallerSource, ManifestOfTensOfMegabytesIsReadWhole) {
+  const std::string cache = Database("db", {{"big", "1"}}, false);
+  const std::string description(24 << 20, 'd');
+  WriteManifest(cache, "big", "1", VisibleManifest("Big", description));
+  // Compared without printing 24 MiB on failure.
+  EXPECT_TRUE(ReadOne(cache) == Ok(InstallerMap({ListedProduct("Big", "big", "1", description)})));
+}
+
+TEST_F(InstallerSource, UnreadableManifestFailsTheWholeDatabase) {
+  const std::string cache = Database("db", {{"a", "1"}, {"b", "1"}, {"c", "1"}, {"d", "1"}});
+  const std::string dir = cache + "packagescache/";
+  struct Case {
+    std::string id;
+    std::string reason;
+  } const cases[] = {
+      {"a", "Cannot read file "},              // empty
+      {"b", "Cannot read file "},              // a folder
+      {"c", "Cannot read file "},              // a FIFO
+      {"d", "Cannot obtain length of file "},  // missing
+  };
+  WriteManifest(cache, "a", "1", "");
+  ASSERT_EQ(unlink((dir + "b,v=1/manifest.json").c_str()), 0);
+  ASSERT_EQ(mkdir((dir + "b,v=1/manifest.json").c_str(), 0755), 0);
+  ASSERT_EQ(unlink((dir + "c,v=1/manifest.json").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "c,v=1/manifest.json").c_str(), 0644), 0);
+  ASSERT_EQ(unlink((dir + "d,v=1/manifest.json").c_str()), 0);
+  const HangGuard guard(10);
+  for (const Case& broken : cases) {
+    const std::string manifest = dir + broken.id + ",v=1/manifest.json";
+    EXPECT_EQ(ReadOne(cache), Failed("Cannot obtain human readable product names: " +
+                                     broken.reason + "\"" + manifest + "\" \n"));
+    // Once mended, the next component is the first broken one; earlier products are dropped.
+    std::filesystem::remove_all(manifest);
+    WriteManifest(cache, broken.id, "1", VisibleManifest("Title " + broken.id));
+  }
+  EXPECT_EQ(ReadOne(cache),
+            Ok(InstallerMap({ListedProduct("Title a", "a"), ListedProduct("Title b", "b"),
+                             ListedProduct("Title c", "c"), ListedProduct("Title d", "d")})));
+}
+
+namespace {
+
+// One way of damaging a database and what reading it must then give.
+struct Damage {
+  const char* folder;
+  std::function<void(const std::string& database)> apply;
+  std::string expected;
+};
+
+}  // namespace
+
+TEST_F(InstallerSource, DatabasesThatCannotBeReadGiveTheirMessages) {
+  const std::string missing = Cache("missing");
+  EXPECT_EQ(ReadOne(missing), Failed("Cannot open Zivaro Zizovirad database " + missing +
+                                     "packagemanager.db: unable to open database file\n"));
+  const std::string emptyInstallDir =
+      "INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n";
+  const std::string malformed = CompileError(kInstallDirQuery, "database disk image is malformed");
+  const Damage damages[] = {
+      {"text",
+       [](const std::string& db) { std::ofstream(db, std::ios::trunc) << "# not a database\n"; },
+       CompileError(kInstallDirQuery, "file is not a database")},
+      {"truncated", [](const std::string& db) { ASSERT_EQ(truncate(db.c_str(), 50), 0); },
+       malformed},
+      {"schema", [](const std::string& db) { CorruptTable(db, ""); }, malformed},
+      {"no-install-dir", [](const std::string& db) { ExecuteSql(db, "DROP TABLE INSTALL_DIR;"); },
+       CompileError(kInstallDirQuery, "no such table: INSTALL_DIR")},
+      {"no-component", [](const std::string& db) { ExecuteSql(db, "DROP TABLE COMPONENT;"); },
+       CompileError(kComponentQuery, "no such table: COMPONENT")},
+      {"empty-install-dir",
+       [](const std::string& db) { ExecuteSql(db, "DELETE FROM INSTALL_DIR;"); }, emptyInstallDir},
+      {"corrupt-install-dir", [](const std::string& db) { CorruptTable(db, "INSTALL_DIR"); },
+       emptyInstallDir},
+  };
+  for (const Damage& damage : damages) {
+    const std::string cache = Database(damage.folder, {{"a", "1"}});
+    damage.apply(cache + "packagemanager.db");
+    EXPECT_EQ(ReadOne(cache), Failed(damage.expected)) << damage.folder;
+  }
+}
+
+TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
+  const std::string cache = Database("db", {{"a", "1"}});
+  CorruptTable(cache + "packagemanager.db", "COMPONENT");
+  EXPECT_EQ(ReadOne(cache), Ok("{ }"));
+}
+TEST_F(InstallerSource, DatabaseLockedByAWriterFailsAtOnceAndOthersAreRead) {
+  const std::string locked = Database("locked", {{"a", "1"}});
+  const std::string free = Database("free", {{"b", "1"}});
+  const DatabaseWriter writer(locked + "packagemanager.db",
+                              "BEGIN EXCLUSIVE; INSERT INTO SETTINGS VALUES ('x', 'y');");
+  const HangGuard guard(10);
+  EXPECT_EQ(ReadAll({locked, free}), Failed(InstallerMap({ListedProduct("Title b", "b")}) +
+                                            CompileError(kInstallDirQuery, "database is locked")));
+}
+
+TEST_F(InstallerSource, WriteAheadLogDatabasesAreReadWithoutLeavingFilesBehind) {
+  // A folder name that a URI would read otherwise.
+  const std::string idle = Database("wal ?#%41 'q'", {{"a", "1"}});
+  ExecuteSql(idle + "packagemanager.db", "PRAGMA journal_mode = WAL;");
+  const std::vector<std::string> before = DirectoryEntries(idle);
+  ASSERT_EQ(before, (std::vector<std::string>{"packagemanager.db", "packagescache"}));
+  EXPECT_EQ(ReadOne(idle), Ok(InstallerMap({ListedProduct("Title a", "a")})));
+  EXPECT_EQ(DirectoryEntries(idle), before);
+
+  // With a writer at work the reader shares its log and sees what was committed.
+  const std::string busy = Database("busy", {{"b", "1"}});
+  ExecuteSql(busy + "packagemanager.db", "PRAGMA journal_mode = WAL;");
+  WriteManifest(busy, "c", "1", VisibleManifest("Title c"));
+  const DatabaseWriter writer(busy + "packagemanager.db",
+                              "BEGIN IMMEDIATE; INSERT INTO COMPONENT VALUES ('c', '1', 'x');");
+  const HangGuard guard(10);
+  EXPECT_EQ(ReadOne(busy), Ok(InstallerMap({ListedProduct("Title b", "b")})));
+}
+
+TEST_F(InstallerSource, ReadingLeavesTheDatabaseFolderAsItWas) {
+  const std::string cache = Database("db", {{"a", "1"}});
+  const std::vector<std::string> before = DirectoryEntries(cache);
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title a", "a")})));
+  EXPECT_EQ(DirectoryEntries(cache), before);
+}
+
+// Reading all databases.
+
+TEST_F(InstallerSource, NoCacheDirectoriesGiveFalseAndNoText) {
+  EXPECT_EQ(ReadAll({}), Failed(""));
+}
+
+TEST_F(InstallerSource, TwoDatabasesAreSplicedIntoOneMap) {
+  const std::string first = Database("one", {{"a", "1"}, {"b", "1"}});
+  const std::string second = Database("two", {{"c", "1"}});
+  const std::vector<InstallerProduct> firstProducts = {ListedProduct("Title a", "a"),
+                                                       ListedProduct("Title b", "b")};
+  const std::vector<InstallerProduct> secondProducts = {ListedProduct("Title c", "c")};
+  EXPECT_EQ(ReadAll({first, second}), Ok(SplicedInstallerMaps({firstProducts, secondProducts})));
+  EXPECT_EQ(ReadAll({second, first}), Ok(SplicedInstallerMaps({secondProducts, firstProducts})));
+}
+
+TEST_F(InstallerSource, TitlesRepeatAcrossDatabases) {
+  const std::string first = Database("one", {{"a", "1"}});
+  const std::string second = Database("two", {{"a", "2"}});
+  WriteManifest(second, "a", "2", VisibleManifest("Title a"));
+  EXPECT_EQ(ReadAll({first, second}),
+            Ok(SplicedInstallerMaps(
+                {{ListedProduct("Title a", "a")}, {ListedProduct("Title a", "a", "2")}})));
+}
+
+TEST_F(InstallerSource, DatabasesWithoutVisibleProductsAddNothing) {
+  const std::string empty = Database("empty", {});
+  const std::string listing = Database("listing", {{"a", "1"}});
+  EXPECT_EQ(ReadAll({empty, listing, empty}), Ok(InstallerMap({ListedProduct("Title a", "a")})));
+  EXPECT_EQ(ReadAll({empty, empty}), Failed(""));
+  // Only empty maps were read, so the failure's message goes too.
+  EXPECT_EQ(ReadAll({Cache("missing"), empty}), Failed(""));
+}
+
+TEST_F(InstallerSource, FailingDatabasesAmongGoodOnesAppendTheirMessagesInOrder) {
+  const std::string good = Database("good", {{"a", "1"}});
+  const std::string missing = Cache("missing");
+  const std::string noTable = Database("no-table", {});
+  ExecuteSql(noTable + "packagemanager.db", "DROP TABLE COMPONENT;");
+  const std::string openFailure = "Cannot open Zivaro Zizovirad database " + missing +
+                                  "packagemanager.db: unable to open database file\n";
+  const std::string compileFailure = CompileError(kComponentQuery, "no such table: COMPONENT");
+  const std::string goodMap = InstallerMap({ListedProduct("Title a", "a")});
+  EXPECT_EQ(ReadAll({good, missing}), Failed(goodMap + openFailure));
+  EXPECT_EQ(ReadAll({missing, good}), Failed(goodMap + openFailure));
+  EXPECT_EQ(ReadAll({noTable, good, missing}), Failed(goodMap + compileFailure + openFailure));
+  EXPECT_EQ(ReadAll({missing, noTable}), Failed(openFailure + compileFailure));
+}
+
+// Finding the databases.
+
+TEST_F(InstallerSource, FindsEveryDatabaseFileInNestedFolders) {
+  Database("a", {{"a", "1"}});
+  Database("a/b/c", {{"c", "1"}});
+  Database("d", {{"d", "1"}});
+  tree.MakeDir("e/packagemanager.db");  // a folder, not a database
+  tree.Write("e/old-packagemanager.db", "");
+  std::string message;
+  ASSERT_TRUE(BInstallerChecker::Initialize(message));
+  std::vector<std::string> found = BInstallerChecker::CachePaths;
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{Cache("a"), Cache("a/b/c"), Cache("d")}));
+
+  // The products come in the order in which find printed the folders.
+  std::vector<std::vector<InstallerProduct>> databases;
+  for (const std::string& cache : BInstallerChecker::CachePaths) {
+    const std::string id(1, cache[cache.size() - 2]);
+    databases.push_back({ListedProduct("Title " + id, id)});
+  }
+  std::string text;
+  EXPECT_TRUE(BInstallerChecker::GetAppInfo(text));
+  EXPECT_EQ(text, SplicedInstallerMaps(databases));
+}
+
+TEST_F(InstallerSource, SecondRunReportsWhatTheFirstDid) {
+  Database("a", {{"a", "1"}});
+  Database("b", {{"b", "1"}});
+  Database("c", {});
+  ExecuteSql(Cache("c") + "packagemanager.db", "DROP TABLE INSTALL_DIR;");
+  std::string first;
+  std::string second;
+  for (std::string* text : {&first, &second}) {
+    std::string message;
+    ASSERT_TRUE(BInstallerChecker::Initialize(message));
+    EXPECT_EQ(BInstallerChecker::CachePaths.size(), 3u);
+    EXPECT_FALSE(BInstallerChecker::GetAppInfo(*text));
+  }
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1) << first;
+}
+
+TEST_F(InstallerSource, FailedSearchLeavesTheListAndSaysSo) {
+  tree.MakeDir("empty");
+  for (const std::string& directory : {tree / "empty", tree / "missing", std::string()}) {
+    std::vector<std::string> caches = {"earlier/"};
+    std::string message = "earlier";
+    EXPECT_FALSE(BInstallerChecker::FindCaches(directory, caches, message)) << directory;
+    EXPECT_EQ(message, kNoCaches);
+    EXPECT_EQ(caches, (std::vector<std::string>{"earlier/"}));
+  }
+  std::vector<std::string> caches = {"earlier/"};
+  std::string message = "untouched";
+  Database("x", {});
+  EXPECT_TRUE(BInstallerChecker::FindCaches(tree.path(), caches, message));
+  EXPECT_EQ(message, "untouched");
+  EXPECT_EQ(caches, (std::vector<std::string>{"earlier/", Cache("x")}));
+}
+
+TEST_F(InstallerSource, FolderNamesReachFindAsTheyAreAndNothingInThemRuns) {
+  // The shell runs in the working directory, where a command would leave its files.
+  const TempDir work;
+  ASSERT_EQ(chdir(work.path().c_str()), 0);
+  const std::string odd = "with space/$(touch x)/`touch y`;touch z/it's \"quoted\"/line\nfeed";
+  const std::string cache = Database(odd, {{"a", "1"}});
+  const InstallerLocations oddRoot(tree / "with space/$(touch x)");
+  std::string message;
+  ASSERT_TRUE(BInstallerChecker::Initialize(message));
+  EXPECT_EQ(BInstallerChecker::CachePaths, (std::vector<std::string>{cache}));
+  std::string text;
+  EXPECT_TRUE(BInstallerChecker::GetAppInfo(text));
+  EXPECT_EQ(text, InstallerMap({ListedProduct("Title a", "a")}));
+  EXPECT_EQ(DirectoryEntries(work.path()), std::vector<std::string>{});
+  EXPECT_EQ(DirectoryEntries(tree.path()), std::vector<std::string>{"with space"});
+}
+
+TEST_F(InstallerSource, FolderNamesThatLookLikeFindExpressionsAreStartingPoints) {
+  const TempDir work;
+  ASSERT_EQ(chdir(work.path().c_str()), 0);
+  work.Write("keep/packagemanager.db", "");
+  work.Write("keep/other", "");
+  std::vector<std::string> caches;
+  std::string message;
+  EXPECT_FALSE(BInstallerChecker::FindCaches("-delete", caches, message));
+  EXPECT_FALSE(BInstallerChecker::FindCaches("!", caches, message));
+  EXPECT_EQ(caches, std::vector<std::string>{});
+  EXPECT_EQ(DirectoryEntries(work / "keep"),
+            (std::vector<std::string>{"other", "packagemanager.db"}));
+
+  work.Write("-delete/packagemanager.db", "");
+  EXPECT_TRUE(BInstallerChecker::FindCaches("-delete", caches, message));
+  EXPECT_EQ(caches, std::vector<std::string>{"./-delete/"});
+  EXPECT_EQ(DirectoryEntries(work / "keep"),
+            (std::vector<std::string>{"other", "packagemanager.db"}));
+}
