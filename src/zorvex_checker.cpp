@@ -44,12 +44,6 @@ const char* const kInfo = "INFO";
 const char* const kNoProducts =
     "No installed Zorvex products are discovered. Additional information: \n";
 
-// What one source said: its product-map text when `found`, otherwise its message.
-struct SourceResult {
-  std::string text;
-  bool found = false;
-};
-
 // Asks one source; a source that cannot start keeps its message and makes the status 3.
 template <typename Source>
 SourceResult AskSource(int& status) {
@@ -120,17 +114,13 @@ int ScanWords(const std::string& report, int status) {
 
 }  // namespace
 
-int test(std::string& out) {
+int AssembleReport(const SourceResult& installer, const SourceResult& debian,
+                   const SourceResult& rpm, int status, std::string& out) {
   json_object* root = json_object_new_object();
   json_object* applications = json_object_new_object();
   json_object* products = json_object_new_object();
   JsonNode::AddJsonTopNode(root, applications);
   JsonNode::AddJsonNode(applications, "APP", kInfo, products);
-
-  int status = 0;
-  const SourceResult installer = AskSource<BInstallerChecker>(status);
-  const SourceResult debian = AskSource<AptChecker>(status);
-  const SourceResult rpm = AskSource<RpmChecker>(status);
 
   std::string chosen;
   std::string command;
@@ -144,6 +134,14 @@ int test(std::string& out) {
   out = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
   json_object_put(root);
   return found ? ScanWords(out, status) : status;
+}
+
+int test(std::string& out) {
+  int status = 0;
+  const SourceResult installer = AskSource<BInstallerChecker>(status);
+  const SourceResult debian = AskSource<AptChecker>(status);
+  const SourceResult rpm = AskSource<RpmChecker>(status);
+  return AssembleReport(installer, debian, rpm, status, out);
 }
 
 extern "C" {
