@@ -72,7 +72,14 @@ class SpacedReader {
       : text_(text), out_(out), base_(level) {}
 
   // The whole text must be one object.
-  bool Document() { return Object(base_) && position_ == text_.size(); }
+  bool Document() {
+    SkipBlanks();
+    if (!Object(base_)) {
+      return false;
+    }
+    SkipBlanks();
+    return position_ == text_.size();
+  }
 
  private:
   static constexpr int kDepthLimit = 16;
@@ -86,6 +93,14 @@ class SpacedReader {
     return true;
   }
 
+  // Blanks between the tokens: the parser skips them and the pretty form writes its own. Two
+  // spliced maps hold " , " between their members.
+  void SkipBlanks() {
+    while (position_ < text_.size() && text_[position_] == ' ') {
+      ++position_;
+    }
+  }
+
   char Peek() const { return position_ < text_.size() ? text_[position_] : '\0'; }
 
   void Indent(int level) { out_.append(2 * static_cast<size_t>(level), ' '); }
@@ -95,7 +110,8 @@ class SpacedReader {
       return false;
     }
     out_ += '{';
-    if (Take(" }")) {
+    SkipBlanks();
+    if (Take("}")) {
       out_ += '\n';
       Indent(level);
       out_ += '}';
@@ -107,11 +123,13 @@ class SpacedReader {
       out_ += first ? "\n" : ",\n";
       first = false;
       Indent(level + 1);
-      if (!Take(" ") || !Member(level, names)) {
+      SkipBlanks();
+      if (!Member(level, names)) {
         return false;
       }
+      SkipBlanks();
     } while (Take(","));
-    if (!Take(" }")) {
+    if (!Take("}")) {
       return false;
     }
     out_ += '\n';
@@ -128,9 +146,11 @@ class SpacedReader {
     if (!names.Insert(std::string_view(text_).substr(nameStart, position_ - nameStart))) {
       return false;
     }
-    if (!Take(": ")) {
+    SkipBlanks();
+    if (!Take(":")) {
       return false;
     }
+    SkipBlanks();
     out_ += ':';
     return Value(level + 1);
   }
@@ -252,6 +272,13 @@ void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verb
     out += ", ";
   }
   out += "\"RetVal\": \"INFO\", \"Value\": ";
+}
+
+void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned int verbosity,
+                          const std::string& value) {
+  OpenSpacedNode(out, name, verbosity);
+  AppendJsonString(out, value);
+  out += " }";
 }
 
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {

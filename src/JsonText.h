@@ -17,12 +17,17 @@ void AppendJsonString(std::string& out, const std::string& text);
 // closes the node with " }".
 void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verbosity);
 
-// Writes the object text `spaced`, exactly as json-c's spaced form writes it, in json-c's pretty
-// form as it appears nested at `level` (its members indented by 2 * (level + 1) spaces), appending
-// to `out`. Handles objects, strings and integers. Returns false, leaving `out` as it was, for
-// any text that json-c's parser and pretty printer would not reproduce member for member: other
-// value types, a member name repeated within one object, a name holding "\u0000", or a text that
-// json-c's spaced form would not write.
+// Appends a whole report node whose value is the text `value`, in json-c's spaced form.
+void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned int verbosity,
+                          const std::string& value);
+
+// Writes the object text `spaced`, as json-c's spaced form writes it or two such texts spliced
+// (blanks between tokens do not matter), in json-c's pretty form as it appears nested at `level`
+// (its members indented by 2 * (level + 1) spaces), appending to `out`. Handles objects, strings
+// and integers. Returns false, leaving `out` as it was, for any text that json-c's parser and
+// pretty printer might not reproduce member for member: other value types, a member name repeated
+// within one object, a name holding "\u0000", strings or integers that json-c would not write
+// so, or anything after the object.
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out);
 
 #endif  // ZORVEX_JSON_TEXT_H

@@ -59,26 +59,19 @@ bool TreeToText(const ProductTable& table, std::string& text) {
   return converted;
 }
 
-void AppendDetail(std::string& text, const char* name, unsigned int verbosity,
-                  const std::string& value) {
-  OpenSpacedNode(text, name, verbosity);
-  AppendJsonString(text, value);
-  text += " }";
-}
-
 // One member of the map: the node that ProductDetails fills, under the table's key.
 void AppendProduct(std::string& text, const std::string& key, const Product& product) {
   OpenSpacedNode(text, key, 0);
   text += "{ ";
-  AppendDetail(text, "Packages", 1, product.packages);
+  AppendSpacedTextNode(text, "Packages", 1, product.packages);
   text += ", ";
-  AppendDetail(text, "Version", 0, ShortVersion(product.version));
+  AppendSpacedTextNode(text, "Version", 0, ShortVersion(product.version));
   text += ", ";
-  AppendDetail(text, "Full Version", 1, product.version);
+  AppendSpacedTextNode(text, "Full Version", 1, product.version);
   text += ", ";
-  AppendDetail(text, "Architecture", 1, product.architecture);
+  AppendSpacedTextNode(text, "Architecture", 1, product.architecture);
   text += ", ";
-  AppendDetail(text, "Path", 1, kInstallPath);
+  AppendSpacedTextNode(text, "Path", 1, kInstallPath);
   text += " } }";
 }
 

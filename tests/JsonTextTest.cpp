@@ -158,11 +158,19 @@ TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
   // Other types, other spacing, other escapes, trailing text, leading zeros.
   for (const char* text :
        {R"({ "a": [ 1 ] })", R"({ "a": true })", R"({ "a": null })", R"({ "a": 1.5 })",
-        R"({"a": 1 })", R"({ "a":1 })", R"({ "a": "\u0041" })", R"({ "a": "\u000a" })",
-        R"({ "a": "x/y" })", R"({ "a": 1 } )", R"({ "a": 01 })", R"({ "a": -0 })", "{ }x", ""}) {
+        R"({ "a": "\u0041" })", R"({ "a": "\u000a" })", R"({ "a": "x/y" })", R"({ "a": 1 } x)",
+        R"({ "a": 01 })", R"({ "a": 1,, "b": 2 })", R"({ "a": 1, })", R"({ "a": -0 })", "{ }x",
+        ""}) {
     EXPECT_FALSE(SpacedToPretty(text, 0, out)) << text;
   }
   EXPECT_TRUE(out.empty());
+  // Blanks between tokens are the parser's to skip, as in two spliced maps.
+  for (const char* text : {R"({"a":1,"b":{}})", R"({ "a": 1 , "b": 2 } )", R"(  { "a" :  1 })"}) {
+    out.clear();
+    EXPECT_TRUE(SpacedToPretty(text, 0, out)) << text;
+    EXPECT_EQ(out, ParsedPretty(text));
+  }
+  out.clear();
   EXPECT_TRUE(SpacedToPretty(R"({ "a": "\u0000\u001f\/", "b": { }, "c": -12 })", 1, out));
   EXPECT_EQ(out, "{\n    \"a\":\"\\u0000\\u001f\\/\",\n    \"b\":{\n    },\n    \"c\":-12\n  }");
 }
