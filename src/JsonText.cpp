@@ -1,5 +1,6 @@
 #include "JsonText.h"
 
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -32,6 +33,20 @@ const char* ShortEscape(unsigned char c) {
       return nullptr;
   }
 }
+
+// The bytes that json-c escapes in a string (below 32, the quote, the backslash and "/"): where a
+// scan of a written string must stop to look.
+constexpr std::array<bool, 256> MakeNeedsLook() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) {
+    table[c] = true;
+  }
+  table['"'] = true;
+  table['\\'] = true;
+  table['/'] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kNeedsLook = MakeNeedsLook();
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
@@ -84,12 +99,11 @@ class SpacedReader {
  private:
   static constexpr int kDepthLimit = 16;
 
-  bool Take(const char* expected) {
-    const size_t length = std::strlen(expected);
-    if (text_.compare(position_, length, expected) != 0) {
+  bool Take(char expected) {
+    if (position_ >= text_.size() || text_[position_] != expected) {
       return false;
     }
-    position_ += length;
+    ++position_;
     return true;
   }
 
@@ -106,12 +120,12 @@ class SpacedReader {
   void Indent(int level) { out_.append(2 * static_cast<size_t>(level), ' '); }
 
   bool Object(int level) {
-    if (level - base_ >= kDepthLimit || !Take("{")) {
+    if (level - base_ >= kDepthLimit || !Take('{')) {
       return false;
     }
     out_ += '{';
     SkipBlanks();
-    if (Take("}")) {
+    if (Take('}')) {
       out_ += '\n';
       Indent(level);
       out_ += '}';
@@ -128,8 +142,8 @@ class SpacedReader {
         return false;
       }
       SkipBlanks();
-    } while (Take(","));
-    if (!Take("}")) {
+    } while (Take(','));
+    if (!Take('}')) {
       return false;
     }
     out_ += '\n';
@@ -147,7 +161,7 @@ class SpacedReader {
       return false;
     }
     SkipBlanks();
-    if (!Take(":")) {
+    if (!Take(':')) {
       return false;
     }
     SkipBlanks();
@@ -170,22 +184,23 @@ class SpacedReader {
   // json-c's parser would cut the name at.
   bool String(bool name) {
     const size_t start = position_;
-    if (!Take("\"")) {
+    if (!Take('"')) {
       return false;
     }
-    while (position_ < text_.size()) {
-      const unsigned char c = static_cast<unsigned char>(text_[position_]);
+    const char* const bytes = text_.data();
+    const size_t size = text_.size();
+    while (position_ < size) {
+      const unsigned char c = static_cast<unsigned char>(bytes[position_]);
+      if (!kNeedsLook[c]) {
+        ++position_;
+        continue;
+      }
       if (c == '"') {
         ++position_;
         out_.append(text_, start, position_ - start);
         return true;
       }
-      if (c < 0x20 || c == '/') {
-        return false;
-      }
-      if (c != '\\') {
-        ++position_;
-      } else if (!Escape(name)) {
+      if (c != '\\' || !Escape(name)) {
         return false;
       }
     }
@@ -218,7 +233,7 @@ class SpacedReader {
   // An integer as json-c writes a 64-bit one; 18 digits at most, so it is surely in range.
   bool Integer() {
     const size_t start = position_;
-    Take("-");
+    Take('-');
     const size_t digits = position_;
     while (position_ < text_.size() && text_[position_] >= '0' && text_[position_] <= '9') {
       ++position_;
@@ -246,7 +261,7 @@ void AppendJsonString(std::string& out, const std::string& text) {
   size_t at = 0;
   for (; bytes[at] != '\0'; ++at) {
     const unsigned char c = static_cast<unsigned char>(bytes[at]);
-    if (c >= 0x20 && c != '"' && c != '\\' && c != '/') {
+    if (!kNeedsLook[c]) {
       continue;
     }
     out.append(bytes + pending, at - pending);
@@ -283,6 +298,8 @@ void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned in
 
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {
   const size_t kept = out.size();
+  // The pretty form adds a line feed and indentation per member.
+  out.reserve(kept + 2 * spaced.size());
   SpacedReader reader(spaced, out, level);
   if (!reader.Document()) {
     out.resize(kept);

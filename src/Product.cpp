@@ -84,7 +84,16 @@ bool ProductTableToText(const ProductTable& table, std::string& text) {
     }
   }
   // The tree's text, written directly: building the tree costs many times the text.
-  std::string written = "{";
+  constexpr size_t kFixedTextPerProduct = 400;
+  size_t estimate = 4;
+  for (const auto& entry : table) {
+    const Product& product = entry.second;
+    estimate += kFixedTextPerProduct + entry.first.size() + product.packages.size() +
+                2 * product.version.size() + product.architecture.size();
+  }
+  std::string written;
+  written.reserve(estimate);
+  written += '{';
   for (const auto& entry : table) {
     written += written.size() == 1 ? " " : ", ";
     AppendProduct(written, entry.first, entry.second);
