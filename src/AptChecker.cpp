@@ -1,7 +1,5 @@
 #include "AptChecker.h"
 
-#include <sstream>
-
 #include "CheckerHelper.h"
 #include "Product.h"
 
@@ -28,15 +26,15 @@ bool AptChecker::GetAppInfo(std::string& text) {
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
   ProductTable table;
-  std::ostringstream summary;
-  for (const std::string& line : CheckerHelper::SplitString(listing, "\n")) {
-    summary.str(std::string());
-    const std::vector<std::string> fields = CheckerHelper::SplitString(line, "(\\s+)");
+  std::string summary;
+  for (std::string& line : CheckerHelper::SplitString(listing, "\n")) {
+    summary.clear();
+    const std::vector<std::string> fields = CheckerHelper::SplitString(std::move(line), "(\\s+)");
     // Field 0 is the status column, which grep has already looked at.
     for (size_t word = 4; word < fields.size(); ++word) {
-      summary << fields[word] << ' ';
+      summary.append(fields[word]).append(1, ' ');
     }
-    AddToProductTable(table, summary.str(), FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2),
+    AddToProductTable(table, summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2),
                       FieldOrEmpty(fields, 3));
   }
   return ProductTableToText(table, text);

@@ -9,9 +9,11 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include "CheckerHelper.h"
 #include "JsonNode.h"
+#include "JsonText.h"
 #include "zorvex_plugin.h"
 
 const char* ROOT_IC_PATH = "/var/corva";
@@ -22,7 +24,6 @@ std::vector<std::string> BInstallerChecker::CachePaths;
 
 namespace {
 
-const char* const kInfo = "INFO";
 const char* const kInstallDirQuery = "SELECT PATH FROM INSTALL_DIR;";
 const char* const kComponentQuery = "SELECT ID, VERSION FROM COMPONENT ORDER BY ID, VERSION;";
 const char* const kNoCachesMessage = "Cannot obtain paths to package manager databases.";
@@ -160,24 +161,58 @@ std::optional<std::string> MemberText(json_object* object, const char* name) {
   return std::string(text);
 }
 
-// One component as the report shows it. A title that no manifest entry gives falls back to the
-// component's identifier, so the product is still listed under a name.
-void AddProduct(json_object* map, const BInstallerChecker::ManifestTexts& texts,
-                const std::string& id, const std::string& version, const std::string& installDir) {
-  json_object* product = json_object_new_object();
-  JsonNode::AddJsonNode(map, texts.title.value_or(id), kInfo, product);
-  JsonNode::AddJsonNode(product, "Product ID", kInfo, 1u, id);
-  JsonNode::AddJsonNode(product, "Version", kInfo, texts.version.value_or(std::string()));
-  JsonNode::AddJsonNode(product, "Full Version", kInfo, 1u, version);
-  JsonNode::AddJsonNode(product, "Description", kInfo, 1u,
-                        texts.description.value_or(std::string()));
-  JsonNode::AddJsonNode(product, "Path", kInfo, 1u, installDir);
-}
+// The product map of one database, written as json-c writes the tree of report nodes that it
+// stands for (building that tree costs many times the text). As in the tree, a title given again
+// keeps its first place and takes the later product's details.
+class ProductMap {
+ public:
+  // One component as the report shows it. A title that no manifest entry gives falls back to the
+  // component's identifier, so the product is still listed under a name.
+  void Add(const BInstallerChecker::ManifestTexts& texts, const std::string& id,
+           const std::string& version, const std::string& installDir) {
+    // json-c takes a name up to its first NUL.
+    std::string title = texts.title.value_or(id);
+    title.resize(std::strlen(title.c_str()));
+    std::string member;
+    OpenSpacedNode(member, title, 0);
+    member += "{ ";
+    AppendSpacedTextNode(member, "Product ID", 1, id);
+    member += ", ";
+    AppendSpacedTextNode(member, "Version", 0, texts.version.value_or(std::string()));
+    member += ", ";
+    AppendSpacedTextNode(member, "Full Version", 1, version);
+    member += ", ";
+    AppendSpacedTextNode(member, "Description", 1, texts.description.value_or(std::string()));
+    member += ", ";
+    AppendSpacedTextNode(member, "Path", 1, installDir);
+    member += " } }";
+    const auto known = places_.emplace(title, members_.size());
+    if (known.second) {
+      members_.push_back(std::move(member));
+    } else {
+      members_[known.first->second] = std::move(member);
+    }
+  }
+
+  // json-c's spaced form: "{ }" without members.
+  std::string Text() const {
+    std::string text = "{";
+    for (const std::string& member : members_) {
+      text += text.size() == 1 ? " " : ", ";
+      text += member;
+    }
+    return text + " }";
+  }
+
+ private:
+  std::vector<std::string> members_;
+  std::unordered_map<std::string, size_t> places_;
+};
 
 // Lists the components of an open database into `map`. False, with the message in `text`, when a
 // manifest cannot be read; a failing step ends the listing with the products read so far.
 bool ListComponents(sqlite3* connection, const std::string& cachePath,
-                    const std::string& installDir, json_object* map, std::string& text) {
+                    const std::string& installDir, ProductMap& map, std::string& text) {
   Statement statement;
   if (!Prepare(connection, kComponentQuery, statement, text)) {
     return false;
@@ -199,7 +234,7 @@ bool ListComponents(sqlite3* connection, const std::string& cachePath,
     const BInstallerChecker::ManifestTexts texts = BInstallerChecker::ReadManifest(manifest);
     json_object_put(manifest);
     if (texts.visible) {
-      AddProduct(map, texts, *id, *version, installDir);
+      map.Add(texts, *id, *version, installDir);
     }
   }
   return true;
@@ -278,15 +313,12 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
   if (!ReadInstallDir(connection.get(), installDir, text)) {
     return false;
   }
-  json_object* map = json_object_new_object();
-  bool listed = ListComponents(connection.get(), cachePath, installDir, map, text);
-  if (listed) {
-    const char* serialized = json_object_to_json_string(map);
-    listed = serialized != nullptr;
-    text = listed ? serialized : "Can't convert json object to string";
+  ProductMap map;
+  if (!ListComponents(connection.get(), cachePath, installDir, map, text)) {
+    return false;
   }
-  json_object_put(map);
-  return listed;
+  text = map.Text();
+  return true;
 }
 
 bool BInstallerChecker::GetAppInfo(std::string& text) {

@@ -8,6 +8,7 @@
 #include "AptChecker.h"
 #include "BInstallerChecker.h"
 #include "JsonNode.h"
+#include "JsonText.h"
 #include "RpmChecker.h"
 
 static_assert(sizeof(check_descriptor) == 3512, "the host reads a 3512-byte record");
@@ -43,12 +44,6 @@ check_descriptor* checkers[] = {&app_check_struct, nullptr};
 const char* const kInfo = "INFO";
 const char* const kNoProducts =
     "No installed Zorvex products are discovered. Additional information: \n";
-
-// What one source said: its product-map text when `found`, otherwise its message.
-struct SourceResult {
-  std::string text;
-  bool found = false;
-};
 
 // Asks one source; a source that cannot start keeps its message and makes the status 3.
 template <typename Source>
@@ -110,6 +105,25 @@ bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
   return true;
 }
 
+// Where the product map sits in the report: in the "Zorvex products" node of the products object
+// of the "APP" node of the applications object of the root.
+constexpr int kProductMapLevel = 5;
+
+// Stands in for the product map while the report tree is written. Writing the chosen text
+// directly in the pretty form gives the bytes that parsing it into the tree would give, at a
+// fraction of the cost, whenever SpacedToPretty accepts it; otherwise the tree takes the parsed
+// map as before. json-c writes the stand-in as "\u0001products\u0001", which no fixed text of the
+// report holds.
+const char* const kMapPlaceholder = "\x01products\x01";
+
+void ReplacePlaceholder(std::string& report, const std::string& prettyMap) {
+  const std::string written = "\"\\u0001products\\u0001\"";
+  const size_t at = report.find(written);
+  if (at != std::string::npos) {
+    report.replace(at, written.size(), prettyMap);
+  }
+}
+
 // The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
 int ScanWords(const std::string& report, int status) {
   if (report.find("WARNING") != std::string::npos) {
@@ -126,31 +140,41 @@ int ScanWords(const std::string& report, int status) {
 
 }  // namespace
 
-int test(std::string& out) {
+int AssembleReport(const SourceResult& installer, const SourceResult& debian,
+                   const SourceResult& rpm, int status, std::string& out) {
   json_object* root = json_object_new_object();
   json_object* applications = json_object_new_object();
   json_object* products = json_object_new_object();
   JsonNode::AddJsonTopNode(root, applications);
   JsonNode::AddJsonNode(applications, "APP", kInfo, products);
 
-  int status = 0;
-  const SourceResult installer = AskSource<BInstallerChecker>(status);
-  const SourceResult debian = AskSource<AptChecker>(status);
-  const SourceResult rpm = AskSource<RpmChecker>(status);
-
   std::string chosen;
   std::string command;
   const bool found = ChooseProducts(installer, debian, rpm, chosen, command);
+  std::string prettyMap;
+  const bool direct = found && SpacedToPretty(chosen, kProductMapLevel, prettyMap);
   if (found) {
-    JsonNode::AddJsonNode(products, "Zorvex products", kInfo, std::string(), command, 0u,
-                          json_tokener_parse(chosen.c_str()));
+    JsonNode::AddJsonNode(
+        products, "Zorvex products", kInfo, std::string(), command, 0u,
+        direct ? json_object_new_string(kMapPlaceholder) : json_tokener_parse(chosen.c_str()));
   } else {
     JsonNode::AddJsonNode(products, "Zorvex products", kInfo, NoProductsText(installer, debian));
   }
   const char* report = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
   out = report != nullptr ? report : "";  // json-c gives no text only when out of memory
   json_object_put(root);
+  if (direct) {
+    ReplacePlaceholder(out, prettyMap);
+  }
   return found ? ScanWords(out, status) : status;
+}
+
+int test(std::string& out) {
+  int status = 0;
+  const SourceResult installer = AskSource<BInstallerChecker>(status);
+  const SourceResult debian = AskSource<AptChecker>(status);
+  const SourceResult rpm = AskSource<RpmChecker>(status);
+  return AssembleReport(installer, debian, rpm, status, out);
 }
 
 extern "C" {

@@ -1,0 +1,309 @@
+#include "JsonText.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+const char kHexDigits[] = "0123456789abcdef";
+
+// The escape json-c writes for a byte, or null for a byte it writes as it is.
+const char* ShortEscape(unsigned char c) {
+  switch (c) {
+    case '\b':
+      return "\\b";
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    case '\t':
+      return "\\t";
+    case '\f':
+      return "\\f";
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    case '/':
+      return "\\/";
+    default:
+      return nullptr;
+  }
+}
+
+// The bytes that json-c escapes in a string (below 32, the quote, the backslash and "/"): where a
+// scan of a written string must stop to look.
+constexpr std::array<bool, 256> MakeNeedsLook() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) {
+    table[c] = true;
+  }
+  table['"'] = true;
+  table['\\'] = true;
+  table['/'] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kNeedsLook = MakeNeedsLook();
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+int HexValue(char c) { return c <= '9' ? c - '0' : c - 'a' + 10; }
+
+// The member names of one object, to find a name given twice: json-c's parser would keep one
+// member for it, so such a text takes the parser's road. Small objects are searched in place.
+class NameSet {
+ public:
+  bool Insert(std::string_view name) {
+    constexpr size_t kLinearLimit = 16;
+    if (large_.empty() && names_.size() < kLinearLimit) {
+      for (const std::string_view known : names_) {
+        if (known == name) {
+          return false;
+        }
+      }
+      names_.push_back(name);
+      return true;
+    }
+    if (large_.empty()) {
+      large_.insert(names_.begin(), names_.end());
+    }
+    return large_.insert(name).second;
+  }
+
+ private:
+  std::vector<std::string_view> names_;
+  std::unordered_set<std::string_view> large_;
+};
+
+// Reads a text in json-c's spaced form and writes the same values in its pretty form. Every
+// accepted text is one that json-c itself writes, so that parsing and writing it again could not
+// give other bytes: strings in json-c's own escaping, integers without leading zeros.
+class SpacedReader {
+ public:
+  SpacedReader(const std::string& text, std::string& out, int level)
+      : text_(text), out_(out), base_(level) {}
+
+  // The whole text must be one object.
+  bool Document() {
+    SkipBlanks();
+    if (!Object(base_)) {
+      return false;
+    }
+    SkipBlanks();
+    return position_ == text_.size();
+  }
+
+ private:
+  static constexpr int kDepthLimit = 16;
+
+  bool Take(char expected) {
+    if (position_ >= text_.size() || text_[position_] != expected) {
+      return false;
+    }
+    ++position_;
+    return true;
+  }
+
+  // Blanks between the tokens: the parser skips them and the pretty form writes its own. Two
+  // spliced maps hold " , " between their members.
+  void SkipBlanks() {
+    while (position_ < text_.size() && text_[position_] == ' ') {
+      ++position_;
+    }
+  }
+
+  char Peek() const { return position_ < text_.size() ? text_[position_] : '\0'; }
+
+  void Indent(int level) { out_.append(2 * static_cast<size_t>(level), ' '); }
+
+  bool Object(int level) {
+    if (level - base_ >= kDepthLimit || !Take('{')) {
+      return false;
+    }
+    out_ += '{';
+    SkipBlanks();
+    if (Take('}')) {
+      out_ += '\n';
+      Indent(level);
+      out_ += '}';
+      return true;
+    }
+    NameSet names;
+    bool first = true;
+    do {
+      out_ += first ? "\n" : ",\n";
+      first = false;
+      Indent(level + 1);
+      SkipBlanks();
+      if (!Member(level, names)) {
+        return false;
+      }
+      SkipBlanks();
+    } while (Take(','));
+    if (!Take('}')) {
+      return false;
+    }
+    out_ += '\n';
+    Indent(level);
+    out_ += '}';
+    return true;
+  }
+
+  bool Member(int level, NameSet& names) {
+    const size_t nameStart = position_;
+    if (!String(true)) {
+      return false;
+    }
+    if (!names.Insert(std::string_view(text_).substr(nameStart, position_ - nameStart))) {
+      return false;
+    }
+    SkipBlanks();
+    if (!Take(':')) {
+      return false;
+    }
+    SkipBlanks();
+    out_ += ':';
+    return Value(level + 1);
+  }
+
+  bool Value(int level) {
+    const char c = Peek();
+    if (c == '{') {
+      return Object(level);
+    }
+    if (c == '"') {
+      return String(false);
+    }
+    return Integer();
+  }
+
+  // A string as json-c escapes it, copied as it is. A member name may not hold "\u0000", which
+  // json-c's parser would cut the name at.
+  bool String(bool name) {
+    const size_t start = position_;
+    if (!Take('"')) {
+      return false;
+    }
+    const char* const bytes = text_.data();
+    const size_t size = text_.size();
+    while (position_ < size) {
+      const unsigned char c = static_cast<unsigned char>(bytes[position_]);
+      if (!kNeedsLook[c]) {
+        ++position_;
+        continue;
+      }
+      if (c == '"') {
+        ++position_;
+        out_.append(text_, start, position_ - start);
+        return true;
+      }
+      if (c != '\\' || !Escape(name)) {
+        return false;
+      }
+    }
+    return false;
+  }
+
+  // At a backslash: only the escapes that json-c writes, each for the byte it writes it for.
+  bool Escape(bool name) {
+    const char kind = position_ + 1 < text_.size() ? text_[position_ + 1] : '\0';
+    if (kind != 'u') {
+      if (kind == '\0' || std::strchr("\"\\/bfnrt", kind) == nullptr) {
+        return false;
+      }
+      position_ += 2;
+      return true;
+    }
+    if (position_ + 6 > text_.size() || text_.compare(position_ + 2, 2, "00") != 0 ||
+        !IsHexDigit(text_[position_ + 4]) || !IsHexDigit(text_[position_ + 5])) {
+      return false;
+    }
+    const int value = HexValue(text_[position_ + 4]) * 16 + HexValue(text_[position_ + 5]);
+    if (value >= 0x20 || ShortEscape(static_cast<unsigned char>(value)) != nullptr ||
+        (name && value == 0)) {
+      return false;
+    }
+    position_ += 6;
+    return true;
+  }
+
+  // An integer as json-c writes a 64-bit one; 18 digits at most, so it is surely in range.
+  bool Integer() {
+    const size_t start = position_;
+    Take('-');
+    const size_t digits = position_;
+    while (position_ < text_.size() && text_[position_] >= '0' && text_[position_] <= '9') {
+      ++position_;
+    }
+    const size_t count = position_ - digits;
+    if (count == 0 || count > 18 || (text_[digits] == '0' && (count > 1 || digits > start))) {
+      return false;
+    }
+    out_.append(text_, start, position_ - start);
+    return true;
+  }
+
+  const std::string& text_;
+  std::string& out_;
+  const int base_;
+  size_t position_ = 0;
+};
+
+}  // namespace
+
+void AppendJsonString(std::string& out, const std::string& text) {
+  out += '"';
+  const char* const bytes = text.c_str();
+  size_t pending = 0;
+  size_t at = 0;
+  for (; bytes[at] != '\0'; ++at) {
+    const unsigned char c = static_cast<unsigned char>(bytes[at]);
+    if (!kNeedsLook[c]) {
+      continue;
+    }
+    out.append(bytes + pending, at - pending);
+    pending = at + 1;
+    if (const char* escape = ShortEscape(c)) {
+      out += escape;
+    } else {
+      out += "\\u00";
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 0xf];
+    }
+  }
+  out.append(bytes + pending, at - pending);
+  out += '"';
+}
+
+void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verbosity) {
+  AppendJsonString(out, name);
+  out += ": { ";
+  if (verbosity != 0) {
+    out += "\"Verbosity\": ";
+    out += std::to_string(static_cast<int>(verbosity));
+    out += ", ";
+  }
+  out += "\"RetVal\": \"INFO\", \"Value\": ";
+}
+
+void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned int verbosity,
+                          const std::string& value) {
+  OpenSpacedNode(out, name, verbosity);
+  AppendJsonString(out, value);
+  out += " }";
+}
+
+bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {
+  const size_t kept = out.size();
+  // The pretty form adds a line feed and indentation per member.
+  out.reserve(kept + 2 * spaced.size());
+  SpacedReader reader(spaced, out, level);
+  if (!reader.Document()) {
+    out.resize(kept);
+    return false;
+  }
+  return true;
+}
