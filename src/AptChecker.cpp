@@ -12,16 +12,7 @@ const char* const kListCommand = "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/nul
 bool AptChecker::Initialize(std::string& /*message*/) { return true; }
 
 bool AptChecker::GetAppInfo(std::string& text) {
-  if (CheckerHelper::GetOsType() != OS_TYPE_DEB) {
-    text = "Obtaining information about products installed by dpkg is skipped.";
-    return false;
-  }
-  std::string listing;
-  if (CheckerHelper::RunCommand(kListCommand, listing) != 0) {
-    text = "Cannot obtain installed package.";
-    return false;
-  }
-  return ParseListing(listing, text);
+  return ListInstalledPackages(OS_TYPE_DEB, "Obtaining information about products installed by dpkg is skipped.", kListCommand, ParseListing, text);
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {

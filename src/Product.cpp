@@ -2,6 +2,7 @@
 
 #include <json-c/json.h>
 
+#include "CheckerHelper.h"
 #include "JsonNode.h"
 #include "JsonText.h"
 
@@ -94,4 +95,19 @@ bool ProductTableToText(const ProductTable& table, std::string& text) {
   written += " }";
   text = std::move(written);
   return true;
+}
+
+bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
+                           bool (*parse)(const std::string& listing, std::string& text),
+                           std::string& text) {
+  if (CheckerHelper::GetOsType() != osType) {
+    text = skipMessage;
+    return false;
+  }
+  std::string listing;
+  if (CheckerHelper::RunCommand(command, listing) != 0) {
+    text = "Cannot obtain installed package.";
+    return false;
+  }
+  return parse(listing, text);
 }

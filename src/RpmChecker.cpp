@@ -14,16 +14,7 @@ const char* const kQueryCommand =
 bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
 
 bool RpmChecker::GetAppInfo(std::string& text) {
-  if (CheckerHelper::GetOsType() != OS_TYPE_RPM) {
-    text = "Obtaining information about products installed by RPM is skipped.";
-    return false;
-  }
-  std::string listing;
-  if (CheckerHelper::RunCommand(kQueryCommand, listing) != 0) {
-    text = "Cannot obtain installed package.";
-    return false;
-  }
-  return ParseListing(listing, text);
+  return ListInstalledPackages(OS_TYPE_RPM, "Obtaining information about products installed by RPM is skipped.", kQueryCommand, ParseListing, text);
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
