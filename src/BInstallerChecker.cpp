@@ -109,6 +109,19 @@ int OpenReadOnly(const std::string& path, sqlite3** connection) {
   return sqlite3_open_v2(path.c_str(), connection, SQLITE_OPEN_READONLY, nullptr);
 }
 
+// A database is data, yet its schema can make a query endless: a view over a recursive common
+// table expression yields rows without end, and sorting them never finishes. Each reading gets a
+// bounded amount of work, ten million instructions, where listing a hundred thousand components
+// takes about one million; past it SQLite interrupts the statement, which then ends like a
+// failed step.
+constexpr int kInstructionsPerCheck = 10000;
+constexpr long kChecksPerDatabase = 1000;
+
+int StopWhenSpent(void* checks) {
+  long& spent = *static_cast<long*>(checks);
+  return ++spent > kChecksPerDatabase ? 1 : 0;
+}
+
 struct ConnectionCloser {
   void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
 };
@@ -266,6 +279,7 @@ bool BInstallerChecker::Initialize(std::string& message) {
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
+  long checks = 0;  // outlives the connection that counts with it
   sqlite3* opened = nullptr;
   const int result = OpenReadOnly(databasePath, &opened);
   const Connection connection(opened);
@@ -274,6 +288,7 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
            sqlite3_errmsg(connection.get()) + "\n";
     return false;
   }
+  sqlite3_progress_handler(connection.get(), kInstructionsPerCheck, StopWhenSpent, &checks);
   std::string installDir;
   if (!ReadInstallDir(connection.get(), installDir, text)) {
     return false;

@@ -316,6 +316,25 @@ TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
   CorruptTable(cache + "packagemanager.db", "COMPONENT");
   EXPECT_EQ(ReadOne(cache), Ok("{ }"));
 }
+// A schema can make a query endless; a fixed budget of work interrupts it, and the database
+// then reads as one whose step failed. Found by fuzzing the database bytes.
+TEST_F(InstallerSource, EndlessViewIsInterruptedLikeAFailedStep) {
+  const char* const kEndless =
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT x AS ";
+  const HangGuard guard(60);
+  const std::string components = Database("components", {});
+  ExecuteSql(components + "packagemanager.db",
+             std::string("DROP TABLE COMPONENT; CREATE VIEW COMPONENT AS ") + kEndless +
+                 "ID, x AS VERSION FROM n;");
+  EXPECT_EQ(ReadOne(components), Ok("{ }"));
+  const std::string installDir = Database("install-dir", {{"a", "1"}});
+  ExecuteSql(installDir + "packagemanager.db",
+             std::string("DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS ") + kEndless +
+                 "PATH FROM n ORDER BY PATH;");
+  EXPECT_EQ(ReadOne(installDir),
+            Failed("INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n"));
+}
+
 TEST_F(InstallerSource, DatabaseLockedByAWriterFailsAtOnceAndOthersAreRead) {
   const std::string locked = Database("locked", {{"a", "1"}});
   const std::string free = Database("free", {{"b", "1"}});
