@@ -1,6 +1,7 @@
 #ifndef ZORVEX_E2E_LOADED_PLUGIN_H
 #define ZORVEX_E2E_LOADED_PLUGIN_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,23 @@ class LoadedPlugin {
   const char* originalUser_;
   std::string installerRoot_;
 };
+
+// What a report holds, read back with json-c's strict parser.
+struct ReportSummary {
+  bool complete = false;  // one strict JSON text, and nothing after it
+  std::string command;    // the product node's "Command"; empty in the nothing-found form
+  std::vector<std::string> products;  // the member names of the product map, in order
+  // Per product, the "Value" text of each of its details ("Version", "Path", ...).
+  std::map<std::string, std::map<std::string, std::string>> details;
+  std::string information;  // the nothing-found text after its fixed first line
+};
+
+// Reads `report` back. A report that is not complete JSON leaves everything but `complete` empty.
+ReportSummary Summarize(const std::string& report);
+
+// The first line of the nothing-found text.
+constexpr const char* kNoProductsLine =
+    "No installed Zorvex products are discovered. Additional information: \n";
 
 // One visible product of a fixture installer database.
 struct InstallerProduct {
