@@ -60,13 +60,15 @@ bool EndsWith(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A read-only connection to a database in write-ahead-log mode creates the "-wal" and "-shm" files
-// beside it when they are missing, and leaves them there. Without "-shm" no connection has the
-// database open, so its main file is complete: such a database is read as immutable, which
-// creates nothing.
+// A read-only connection to a database in write-ahead-log mode creates whichever of the "-wal"
+// and "-shm" files beside it is missing, and leaves it there. A connection that has the database
+// open keeps both, so with either missing none has, and the main file holds the database (but
+// for what a log left without its "-shm" holds, which cannot be read without creating one): such
+// a database is read as immutable, which creates nothing.
 bool IsIdleWalDatabase(const std::string& path) {
-  struct stat shm {};
-  if (lstat((path + "-shm").c_str(), &shm) == 0) {
+  struct stat ignored {};
+  if (lstat((path + "-wal").c_str(), &ignored) == 0 &&
+      lstat((path + "-shm").c_str(), &ignored) == 0) {
     return false;
   }
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -316,8 +316,8 @@ TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
   CorruptTable(cache + "packagemanager.db", "COMPONENT");
   EXPECT_EQ(ReadOne(cache), Ok("{ }"));
 }
-// A schema can make a query endless; a fixed budget of work interrupts it, and the database
-// then reads as one whose step failed. Found by fuzzing the database bytes.
+// A schema can make a query endless (a view over a recursive common table expression); a fixed
+// budget of work interrupts it, and the database then reads as one whose step failed.
 TEST_F(InstallerSource, EndlessViewIsInterruptedLikeAFailedStep) {
   const char* const kEndless =
       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT x AS ";
@@ -362,6 +362,27 @@ TEST_F(InstallerSource, WriteAheadLogDatabasesAreReadWithoutLeavingFilesBehind) 
                               "BEGIN IMMEDIATE; INSERT INTO COMPONENT VALUES ('c', '1', 'x');");
   const HangGuard guard(10);
   EXPECT_EQ(ReadOne(busy), Ok(InstallerMap({ListedProduct("Title b", "b")})));
+}
+
+// A writer that died leaves "-wal" and "-shm"; with the log removed since, the "-shm" alone must
+// not lead the reader to create a new log.
+TEST_F(InstallerSource, SharedMemoryLeftWithoutItsLogLeadsToNoNewFile) {
+  const std::string cache = Database("crashed", {{"a", "1"}});
+  const std::string database = cache + "packagemanager.db";
+  ExecuteSql(database, "PRAGMA journal_mode = WAL;");
+  testsupport::RunInChild([&] {
+    sqlite3* db = nullptr;
+    sqlite3_open(database.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint = 0; INSERT INTO SETTINGS VALUES ('x', 'y');",
+                 nullptr, nullptr, nullptr);
+    return std::string();  // the child ends without closing the connection
+  });
+  ASSERT_EQ(unlink((database + "-wal").c_str()), 0);
+  const std::vector<std::string> before = DirectoryEntries(cache);
+  ASSERT_EQ(before, (std::vector<std::string>{"packagemanager.db", "packagemanager.db-shm",
+                                              "packagescache"}));
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title a", "a")})));
+  EXPECT_EQ(DirectoryEntries(cache), before);
 }
 
 TEST_F(InstallerSource, ReadingLeavesTheDatabaseFolderAsItWas) {
