@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 namespace e2e {
 
@@ -168,6 +169,15 @@ ReportSummary Summarize(const std::string& report) {
   }
   json_object_put(root);
   return summary;
+}
+
+SampleInstallation::SampleInstallation() {
+  std::filesystem::copy(ZORVEX_SAMPLE_DIR, dir_.path(), std::filesystem::copy_options::recursive);
+  testsupport::ExecuteSql(Cache() + "packagemanager.db",
+                          testsupport::ReadFile(Cache() + "packagemanager.sql"));
+  dir_.MakeDir("dpkg/info");
+  dir_.MakeDir("dpkg/updates");
+  admin_.emplace("DPKG_ADMINDIR", AdminDir());
 }
 
 std::string WriteInstallerTree(const testsupport::TempDir& tree,

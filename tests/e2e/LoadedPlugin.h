@@ -2,6 +2,7 @@
 #define ZORVEX_E2E_LOADED_PLUGIN_H
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,23 @@ ReportSummary Summarize(const std::string& report);
 // The first line of the nothing-found text.
 constexpr const char* kNoProductsLine =
     "No installed Zorvex products are discovered. Additional information: \n";
+
+// A copy of examples/sample-installation in a folder of its own: the installer tree with its
+// database made from its SQL script, and the dpkg database, which DPKG_ADMINDIR points at while
+// the object lives.
+class SampleInstallation {
+ public:
+  SampleInstallation();
+  // The folder to search for installer databases.
+  std::string InstallerRoot() const { return dir_ / "corva"; }
+  // The cache folder of the sample's one database, with its final "/".
+  std::string Cache() const { return dir_ / "corva/zorvex-2024.2/"; }
+  std::string AdminDir() const { return dir_ / "dpkg"; }
+
+ private:
+  testsupport::TempDir dir_;
+  std::optional<testsupport::ScopedEnv> admin_;
+};
 
 // One visible product of a fixture installer database.
 struct InstallerProduct {
