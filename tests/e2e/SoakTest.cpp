@@ -10,16 +10,24 @@
 #include "TestSupport.h"
 
 // AddressSanitizer holds freed memory back in a quarantine of up to 256 MiB, which would show as
-// growth here; this process measures memory, so it gives freed memory back at once.
-extern "C" const char* __asan_default_options() { return "quarantine_size_mb=0"; }
+// growth here; this process measures memory, so it gives freed memory back at once. (Exported, so
+// that the sanitizer's shared runtime finds it.)
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
+  return "quarantine_size_mb=0";
+}
 
 namespace {
 
 constexpr int kRuns = 1000;
 constexpr int kWarmUpRuns = 50;
-// What resident memory may grow by after the warm-up: the allocator's own slack. Keeping the
-// reports, about 4 KiB each for the sample, would add about 4 MiB.
+// What resident memory may grow by after the warm-up: the allocator's own slack (measured: under
+// 50 KiB; with AddressSanitizer's allocator about 550 KiB, the same after 3,000 runs as after
+// 1,000). Keeping the reports, about 4 KiB each for the sample, would add about 4 MiB.
+#ifdef __SANITIZE_ADDRESS__
+constexpr long kGrowthBoundKiB = 1024;
+#else
 constexpr long kGrowthBoundKiB = 256;
+#endif
 
 }  // namespace
 
