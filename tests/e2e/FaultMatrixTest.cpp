@@ -19,7 +19,7 @@
 
 using e2e::LoadedPlugin;
 using e2e::ReportSummary;
-using e2e::Summarize;
+using e2e::SummarizeComplete;
 using testsupport::DatabaseWriter;
 using testsupport::DpkgAdminDir;
 using testsupport::DpkgPackage;
@@ -96,17 +96,12 @@ class FaultMatrix : public ::testing::Test {
   // the case writes. Returns the path of b's manifest.
   std::string BadDatabaseWithManifest() const {
     InstallerCache(Cache("bad"), {{"a", "1"}, {"b", "1"}});
-    const std::string manifest = Cache("bad") + "packagescache/b,v=1/manifest.json";
+    std::string manifest = Cache("bad") + "packagescache/b,v=1/manifest.json";
     std::filesystem::remove(manifest);
     return manifest;
   }
 
-  ReportSummary Check() const {
-    const std::string report = plugin_.RunCheck();
-    const ReportSummary summary = Summarize(report);
-    EXPECT_TRUE(summary.complete) << report;
-    return summary;
-  }
+  ReportSummary Check() const { return SummarizeComplete(plugin_.RunCheck()); }
 
   // The installer data fails with `message`: beside the dpkg product, the report shows that
   // product alone (the installer's message reaches only a report without products); without it,
@@ -251,13 +246,10 @@ class FaultMatrixAsUser : public FaultMatrix {
   ReportSummary CheckAsUser(const DpkgAdminDir& admin) const {
     OpenToEveryone(admin.path());
     const testsupport::TestAccount user = *account_;
-    const std::string report = testsupport::RunInChild([&] {
+    return SummarizeComplete(testsupport::RunInChild([&] {
       testsupport::BecomeUser(user.uid, user.gid);
       return plugin_.RunCheck();
-    });
-    const ReportSummary summary = Summarize(report);
-    EXPECT_TRUE(summary.complete) << report;
-    return summary;
+    }));
   }
 
   std::optional<testsupport::TestAccount> account_;
@@ -308,7 +300,7 @@ TEST_F(FaultMatrix, MissingManifest) {
 
 TEST_F(FaultMatrix, EmptyManifest) {
   const std::string manifest = BadDatabaseWithManifest();
-  std::ofstream{manifest};
+  const std::ofstream empty(manifest);
   ExpectInstallerFailure(ManifestFailure("Cannot read file ", manifest));
 }
 

@@ -171,6 +171,12 @@ ReportSummary Summarize(const std::string& report) {
   return summary;
 }
 
+ReportSummary SummarizeComplete(const std::string& report) {
+  ReportSummary summary = Summarize(report);
+  EXPECT_TRUE(summary.complete) << report;
+  return summary;
+}
+
 SampleInstallation::SampleInstallation() {
   std::filesystem::copy(ZORVEX_SAMPLE_DIR, dir_.path(), std::filesystem::copy_options::recursive);
   testsupport::ExecuteSql(Cache() + "packagemanager.db",

@@ -63,6 +63,9 @@ struct ReportSummary {
 // Reads `report` back. A report that is not complete JSON leaves everything but `complete` empty.
 ReportSummary Summarize(const std::string& report);
 
+// Summarize, failing the test when `report` is not complete JSON.
+ReportSummary SummarizeComplete(const std::string& report);
+
 // The first line of the nothing-found text.
 constexpr const char* kNoProductsLine =
     "No installed Zorvex products are discovered. Additional information: \n";

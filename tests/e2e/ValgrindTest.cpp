@@ -49,7 +49,7 @@ void ExpectClean(const MemcheckRun& run) {
 
 // The report lists the sample's products of both sources.
 void ExpectSampleReport(const std::string& report) {
-  const e2e::ReportSummary summary = e2e::Summarize(report);
+  const e2e::ReportSummary summary = e2e::SummarizeComplete(report);
   EXPECT_EQ(summary.command, kProductsCommand) << report;
   EXPECT_EQ(summary.products.size(), 4u) << report;
 }
