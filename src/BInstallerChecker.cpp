@@ -61,13 +61,15 @@ bool EndsWith(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A read-only connection to a database in write-ahead-log mode creates the "-wal" and "-shm" files
-// beside it when they are missing, and leaves them there. Without "-shm" no connection has the
-// database open, so its main file is complete: such a database is read as immutable, which
-// creates nothing.
+// A read-only connection to a database in write-ahead-log mode creates whichever of the "-wal"
+// and "-shm" files beside it is missing, and leaves it there. A connection that has the database
+// open keeps both, so with either missing none has, and the main file holds the database (but
+// for what a log left without its "-shm" holds, which cannot be read without creating one): such
+// a database is read as immutable, which creates nothing.
 bool IsIdleWalDatabase(const std::string& path) {
-  struct stat shm {};
-  if (lstat((path + "-shm").c_str(), &shm) == 0) {
+  struct stat ignored {};
+  if (lstat((path + "-wal").c_str(), &ignored) == 0 &&
+      lstat((path + "-shm").c_str(), &ignored) == 0) {
     return false;
   }
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -108,6 +110,19 @@ int OpenReadOnly(const std::string& path, sqlite3** connection) {
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
   }
   return sqlite3_open_v2(path.c_str(), connection, SQLITE_OPEN_READONLY, nullptr);
+}
+
+// A database is data, yet its schema can make a query endless: a view over a recursive common
+// table expression yields rows without end, and sorting them never finishes. Each reading gets a
+// bounded amount of work, ten million instructions, where listing a hundred thousand components
+// takes about one million; past it SQLite interrupts the statement, which then ends like a
+// failed step.
+constexpr int kInstructionsPerCheck = 10000;
+constexpr long kChecksPerDatabase = 1000;
+
+int StopWhenSpent(void* checks) {
+  long& spent = *static_cast<long*>(checks);
+  return ++spent > kChecksPerDatabase ? 1 : 0;
 }
 
 struct ConnectionCloser {
@@ -301,6 +316,7 @@ bool BInstallerChecker::Initialize(std::string& message) {
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
+  long checks = 0;  // outlives the connection that counts with it
   sqlite3* opened = nullptr;
   const int result = OpenReadOnly(databasePath, &opened);
   const Connection connection(opened);
@@ -309,6 +325,7 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
            sqlite3_errmsg(connection.get()) + "\n";
     return false;
   }
+  sqlite3_progress_handler(connection.get(), kInstructionsPerCheck, StopWhenSpent, &checks);
   std::string installDir;
   if (!ReadInstallDir(connection.get(), installDir, text)) {
     return false;

@@ -43,7 +43,8 @@ class BInstallerChecker {
   // "/"). Returns true with its product-map text, json-c's spaced form, "{ }" when it holds no
   // visible product; false with a message ending in a line feed. A component whose manifest
   // cannot be read fails the whole database. Creates no file beside the database, also not for
-  // one in write-ahead-log mode.
+  // one in write-ahead-log mode. A query that outruns a fixed budget of SQLite instructions (a
+  // schema whose view never ends) is interrupted and ends like a failed step.
   static bool GetAppInfo(std::string databasePath, std::string cachePath, std::string& text);
 
   // Runs find over `directory` (quoted for the shell; "./" in front where find would read it as

@@ -316,6 +316,25 @@ TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
   CorruptTable(cache + "packagemanager.db", "COMPONENT");
   EXPECT_EQ(ReadOne(cache), Ok("{ }"));
 }
+// A schema can make a query endless (a view over a recursive common table expression); a fixed
+// budget of work interrupts it, and the database then reads as one whose step failed.
+TEST_F(InstallerSource, EndlessViewIsInterruptedLikeAFailedStep) {
+  const char* const kEndless =
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT x AS ";
+  const HangGuard guard(60);
+  const std::string components = Database("components", {});
+  ExecuteSql(components + "packagemanager.db",
+             std::string("DROP TABLE COMPONENT; CREATE VIEW COMPONENT AS ") + kEndless +
+                 "ID, x AS VERSION FROM n;");
+  EXPECT_EQ(ReadOne(components), Ok("{ }"));
+  const std::string installDir = Database("install-dir", {{"a", "1"}});
+  ExecuteSql(installDir + "packagemanager.db",
+             std::string("DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS ") + kEndless +
+                 "PATH FROM n ORDER BY PATH;");
+  EXPECT_EQ(ReadOne(installDir),
+            Failed("INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n"));
+}
+
 TEST_F(InstallerSource, DatabaseLockedByAWriterFailsAtOnceAndOthersAreRead) {
   const std::string locked = Database("locked", {{"a", "1"}});
   const std::string free = Database("free", {{"b", "1"}});
@@ -343,6 +362,27 @@ TEST_F(InstallerSource, WriteAheadLogDatabasesAreReadWithoutLeavingFilesBehind) 
                               "BEGIN IMMEDIATE; INSERT INTO COMPONENT VALUES ('c', '1', 'x');");
   const HangGuard guard(10);
   EXPECT_EQ(ReadOne(busy), Ok(InstallerMap({ListedProduct("Title b", "b")})));
+}
+
+// A writer that died leaves "-wal" and "-shm"; with the log removed since, the "-shm" alone must
+// not lead the reader to create a new log.
+TEST_F(InstallerSource, SharedMemoryLeftWithoutItsLogLeadsToNoNewFile) {
+  const std::string cache = Database("crashed", {{"a", "1"}});
+  const std::string database = cache + "packagemanager.db";
+  ExecuteSql(database, "PRAGMA journal_mode = WAL;");
+  testsupport::RunInChild([&] {
+    sqlite3* db = nullptr;
+    sqlite3_open(database.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint = 0; INSERT INTO SETTINGS VALUES ('x', 'y');",
+                 nullptr, nullptr, nullptr);
+    return std::string();  // the child ends without closing the connection
+  });
+  ASSERT_EQ(unlink((database + "-wal").c_str()), 0);
+  const std::vector<std::string> before = DirectoryEntries(cache);
+  ASSERT_EQ(before, (std::vector<std::string>{"packagemanager.db", "packagemanager.db-shm",
+                                              "packagescache"}));
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title a", "a")})));
+  EXPECT_EQ(DirectoryEntries(cache), before);
 }
 
 TEST_F(InstallerSource, ReadingLeavesTheDatabaseFolderAsItWas) {

@@ -2,10 +2,12 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <json-c/json.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 namespace e2e {
 
@@ -114,6 +116,74 @@ MainRun LoadedPlugin::RunMain() const {
   close(pipeEnds[0]);
   run.status = child > 0 ? ExitStatus(child) : -1;
   return run;
+}
+
+namespace {
+
+json_object* Member(json_object* object, const char* name) {
+  json_object* member = nullptr;
+  return json_object_object_get_ex(object, name, &member) ? member : nullptr;
+}
+
+std::string Text(json_object* value) {
+  const char* text = json_object_get_string(value);
+  return text != nullptr ? text : "";
+}
+
+void SummarizeProducts(json_object* map, ReportSummary& summary) {
+  json_object_object_foreach(map, name, product) {
+    summary.products.emplace_back(name);
+    std::map<std::string, std::string>& details = summary.details[name];
+    json_object_object_foreach(Member(product, "Value"), detail, node) {
+      details[detail] = Text(Member(node, "Value"));
+    }
+  }
+}
+
+}  // namespace
+
+ReportSummary Summarize(const std::string& report) {
+  ReportSummary summary;
+  json_tokener* tokener = json_tokener_new();
+  json_tokener_set_flags(tokener, JSON_TOKENER_STRICT);
+  json_object* root =
+      json_tokener_parse_ex(tokener, report.c_str(), static_cast<int>(report.size()));
+  summary.complete = root != nullptr && json_tokener_get_error(tokener) == json_tokener_success &&
+                     json_tokener_get_parse_end(tokener) == report.size();
+  json_tokener_free(tokener);
+  if (!summary.complete) {
+    json_object_put(root);
+    return summary;
+  }
+  json_object* node =
+      Member(Member(Member(Member(root, "Value"), "APP"), "Value"), "Zorvex products");
+  json_object* value = Member(node, "Value");
+  if (json_object_is_type(value, json_type_string)) {
+    const std::string text = Text(value);
+    const std::string first = kNoProductsLine;
+    summary.information =
+        text.compare(0, first.size(), first) == 0 ? text.substr(first.size()) : text;
+  } else {
+    summary.command = Text(Member(node, "Command"));
+    SummarizeProducts(value, summary);
+  }
+  json_object_put(root);
+  return summary;
+}
+
+ReportSummary SummarizeComplete(const std::string& report) {
+  ReportSummary summary = Summarize(report);
+  EXPECT_TRUE(summary.complete) << report;
+  return summary;
+}
+
+SampleInstallation::SampleInstallation() {
+  std::filesystem::copy(ZORVEX_SAMPLE_DIR, dir_.path(), std::filesystem::copy_options::recursive);
+  testsupport::ExecuteSql(Cache() + "packagemanager.db",
+                          testsupport::ReadFile(Cache() + "packagemanager.sql"));
+  dir_.MakeDir("dpkg/info");
+  dir_.MakeDir("dpkg/updates");
+  admin_.emplace("DPKG_ADMINDIR", AdminDir());
 }
 
 std::string WriteInstallerTree(const testsupport::TempDir& tree,

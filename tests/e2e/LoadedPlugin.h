@@ -1,6 +1,8 @@
 #ifndef ZORVEX_E2E_LOADED_PLUGIN_H
 #define ZORVEX_E2E_LOADED_PLUGIN_H
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,43 @@ class LoadedPlugin {
   const char* originalRoot_;
   const char* originalUser_;
   std::string installerRoot_;
+};
+
+// What a report holds, read back with json-c's strict parser.
+struct ReportSummary {
+  bool complete = false;  // one strict JSON text, and nothing after it
+  std::string command;    // the product node's "Command"; empty in the nothing-found form
+  std::vector<std::string> products;  // the member names of the product map, in order
+  // Per product, the "Value" text of each of its details ("Version", "Path", ...).
+  std::map<std::string, std::map<std::string, std::string>> details;
+  std::string information;  // the nothing-found text after its fixed first line
+};
+
+// Reads `report` back. A report that is not complete JSON leaves everything but `complete` empty.
+ReportSummary Summarize(const std::string& report);
+
+// Summarize, failing the test when `report` is not complete JSON.
+ReportSummary SummarizeComplete(const std::string& report);
+
+// The first line of the nothing-found text.
+constexpr const char* kNoProductsLine =
+    "No installed Zorvex products are discovered. Additional information: \n";
+
+// A copy of examples/sample-installation in a folder of its own: the installer tree with its
+// database made from its SQL script, and the dpkg database, which DPKG_ADMINDIR points at while
+// the object lives.
+class SampleInstallation {
+ public:
+  SampleInstallation();
+  // The folder to search for installer databases.
+  std::string InstallerRoot() const { return dir_ / "corva"; }
+  // The cache folder of the sample's one database, with its final "/".
+  std::string Cache() const { return dir_ / "corva/zorvex-2024.2/"; }
+  std::string AdminDir() const { return dir_ / "dpkg"; }
+
+ private:
+  testsupport::TempDir dir_;
+  std::optional<testsupport::ScopedEnv> admin_;
 };
 
 // One visible product of a fixture installer database.

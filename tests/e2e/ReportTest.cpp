@@ -16,9 +16,7 @@ using e2e::MainRun;
 using testsupport::DpkgAdminDir;
 using testsupport::DpkgPackage;
 using testsupport::RpmDatabase;
-using testsupport::ScopedEnv;
 using testsupport::TempDir;
-using testsupport::ToolDir;
 
 namespace {
 
@@ -142,17 +140,9 @@ class ReportTest : public ::testing::Test {
 };
 
 // A machine with rpm and the shell's helpers but without dpkg.
-class RpmOnlyPath {
- public:
-  RpmOnlyPath() {
-    tools_.Link({"which", "rpm", "grep", "find"});
-    path_.emplace("PATH", tools_.path());
-  }
-
- private:
-  ToolDir tools_;
-  std::optional<ScopedEnv> path_;
-};
+testsupport::ToolsOnPath RpmOnlyPath() {
+  return testsupport::ToolsOnPath({"which", "rpm", "grep", "find"});
+}
 
 }  // namespace
 
@@ -268,7 +258,7 @@ TEST_F(ReportTest, InstallerAndRpmProductsAreMergedOnAnRpmMachine) {
   InstallerWith({kStudio});
   const RpmDatabase rpm({{"corva-zorvex-agent", "5.0", "Zorvex monitoring agent"},
                          {"other-tool", "1.2", "Zorvex look-alike", "Elsewhere Ltd"}});
-  const RpmOnlyPath path;
+  const testsupport::ToolsOnPath path = RpmOnlyPath();
   EXPECT_EQ(RunBothWays(Report("Parse installed zorvex caches and installed rpm packages",
                                {InstallerEntry(kStudio),
                                 PackageEntry("Zorvex monitoring agent ", "corva-zorvex-agent",
@@ -301,7 +291,7 @@ TEST_F(ReportTest, RpmProductsAloneOnAnRpmMachine) {
   NoInstaller();
   const RpmDatabase rpm({{"corva-zorvex-agent", "5.0~beta", "Zorvex monitoring agent"},
                          {"other-tool", "1.2", "Zorvex look-alike", "Elsewhere Ltd"}});
-  const RpmOnlyPath path;
+  const testsupport::ToolsOnPath path = RpmOnlyPath();
   EXPECT_EQ(RunBothWays(Report("Parse installed rpm packages",
                                {PackageEntry("Zorvex monitoring agent ", "corva-zorvex-agent",
                                              "5.0~beta", "5.0~beta", "noarch")})),
@@ -310,9 +300,7 @@ TEST_F(ReportTest, RpmProductsAloneOnAnRpmMachine) {
 
 TEST_F(ReportTest, NothingFoundOnAMachineWithoutPackageManagersOrInstaller) {
   NoInstaller();
-  ToolDir tools;
-  tools.Link({"which", "grep", "find"});
-  const ScopedEnv path("PATH", tools.path());
+  const testsupport::ToolsOnPath path({"which", "grep", "find"});
   const std::string expected = R"({
   "Value":{
     "APP":{

@@ -119,6 +119,14 @@ void ToolDir::Script(const std::string& name, const std::string& body) const {
   chmod(path.c_str(), 0755);
 }
 
+ToolsOnPath::ToolsOnPath(std::initializer_list<const char*> tools, const std::string& whichBody) {
+  tools_.Link(tools);
+  if (!whichBody.empty()) {
+    tools_.Script("which", whichBody);
+  }
+  path_.emplace("PATH", tools_.path());
+}
+
 std::string FindTool(const std::string& tool) {
   const char* path = std::getenv("PATH");
   std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
@@ -448,6 +456,28 @@ std::vector<std::string> DirectoryEntries(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+size_t OpenDescriptorCount() {
+  size_t count = 0;
+  std::error_code error;
+  // The iterator holds one descriptor of its own while it lists them.
+  for (auto it = fs::directory_iterator("/proc/self/fd", error);
+       !error && it != fs::directory_iterator(); it.increment(error)) {
+    ++count;
+  }
+  return count > 0 ? count - 1 : 0;
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+  }
+  return -1;
 }
 
 HangGuard::HangGuard(unsigned int seconds) { alarm(seconds); }

@@ -65,6 +65,17 @@ class ToolDir {
   TempDir dir_;
 };
 
+// For its scope, PATH is a folder holding links to `tools` (found on the PATH before) and, where
+// `whichBody` is given, a "which" script with that body, and nothing else.
+class ToolsOnPath {
+ public:
+  explicit ToolsOnPath(std::initializer_list<const char*> tools, const std::string& whichBody = "");
+
+ private:
+  ToolDir tools_;
+  std::optional<ScopedEnv> path_;
+};
+
 // The full path of `tool` on the current PATH, or "" when there is none.
 std::string FindTool(const std::string& tool);
 
@@ -223,6 +234,13 @@ class InstallerLocations {
 
 // The names in `dir`, sorted: to see that reading a directory left nothing behind.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
+
+// The number of descriptors this process has open, from /proc/self/fd (the one that lists them
+// not counted).
+size_t OpenDescriptorCount();
+
+// This process's resident memory in KiB (VmRSS of /proc/self/status), or -1.
+long ResidentKiB();
 
 // Kills the test process with SIGALRM when it is still running after `seconds`: a call that
 // blocks then fails its test at once instead of hanging the run.
