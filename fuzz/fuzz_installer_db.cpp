@@ -18,7 +18,7 @@ std::string CacheDir() {
     if (mkdtemp(pattern) == nullptr) {
       FuzzFailure("cannot create a scratch directory", pattern);
     }
-    const std::string cache = std::string(pattern) + "/";
+    std::string cache = std::string(pattern) + "/";
     mkdir((cache + "packagescache").c_str(), 0755);
     mkdir((cache + "packagescache/c,v=1").c_str(), 0755);
     std::ofstream(cache + "packagescache/c,v=1/manifest.json")

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "RpmChecker.h"
 #include "FuzzSupport.h"
+#include "RpmChecker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The listing reaches the library through C strings, so it never holds a NUL.

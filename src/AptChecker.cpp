@@ -12,7 +12,9 @@ const char* const kListCommand = "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/nul
 bool AptChecker::Initialize(std::string& /*message*/) { return true; }
 
 bool AptChecker::GetAppInfo(std::string& text) {
-  return ListInstalledPackages(OS_TYPE_DEB, "Obtaining information about products installed by dpkg is skipped.", kListCommand, ParseListing, text);
+  return ListInstalledPackages(OS_TYPE_DEB,
+                               "Obtaining information about products installed by dpkg is skipped.",
+                               kListCommand, ParseListing, text);
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {

@@ -14,7 +14,9 @@ const char* const kQueryCommand =
 bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
 
 bool RpmChecker::GetAppInfo(std::string& text) {
-  return ListInstalledPackages(OS_TYPE_RPM, "Obtaining information about products installed by RPM is skipped.", kQueryCommand, ParseListing, text);
+  return ListInstalledPackages(OS_TYPE_RPM,
+                               "Obtaining information about products installed by RPM is skipped.",
+                               kQueryCommand, ParseListing, text);
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {

@@ -219,10 +219,10 @@ std::string RpmSpec(const RpmPackage& package) {
          "\nLicense: Proprietary\n" + vendor + "\n%description\nA test package.\n\n%files\n";
 }
 
-std::string RpmBuildCommand(const std::string& spec, const std::string& architecture,
+std::string RpmBuildCommand(const std::string& specFile, const std::string& architecture,
                             const std::string& rpmDir) {
   return "rpmbuild -bb --quiet --target '" + architecture + "' --define '_rpmdir " + rpmDir +
-         "' '" + spec + "' 2>&1";
+         "' '" + specFile + "' 2>&1";
 }
 
 std::string RpmInstallCommand(const std::string& rpmDir) {
@@ -246,9 +246,10 @@ void RpmDatabase::Register(const std::vector<RpmPackage>& packages) const {
   for (size_t i = 0; i < packages.size(); ++i) {
     // Each package gets a folder of its own, so that the install below takes exactly it.
     const std::string rpms = home_ / ("rpms/" + std::to_string(i));
-    const std::string spec =
+    const std::string specFile =
         home_.Write("specs/" + std::to_string(i) + ".spec", RpmSpec(packages[i]));
-    ASSERT_EQ(Shell(RpmBuildCommand(spec, packages[i].architecture, rpms), &output), 0) << output;
+    ASSERT_EQ(Shell(RpmBuildCommand(specFile, packages[i].architecture, rpms), &output), 0)
+        << output;
     // One transaction per package: rpm lists packages in the order they were registered, while
     // within one transaction it orders them itself.
     ASSERT_EQ(Shell(RpmInstallCommand(rpms), &output), 0) << output;
