@@ -188,19 +188,14 @@ class ProductMap {
     // json-c takes a name up to its first NUL.
     std::string title = texts.title.value_or(id);
     title.resize(std::strlen(title.c_str()));
+    static const std::string kNoText;
     std::string member;
-    OpenSpacedNode(member, title, 0);
-    member += "{ ";
-    AppendSpacedTextNode(member, "Product ID", 1, id);
-    member += ", ";
-    AppendSpacedTextNode(member, "Version", 0, texts.version.value_or(std::string()));
-    member += ", ";
-    AppendSpacedTextNode(member, "Full Version", 1, version);
-    member += ", ";
-    AppendSpacedTextNode(member, "Description", 1, texts.description.value_or(std::string()));
-    member += ", ";
-    AppendSpacedTextNode(member, "Path", 1, installDir);
-    member += " } }";
+    AppendSpacedObjectNode(member, title,
+                           {{"Product ID", 1, id},
+                            {"Version", 0, texts.version ? *texts.version : kNoText},
+                            {"Full Version", 1, version},
+                            {"Description", 1, texts.description ? *texts.description : kNoText},
+                            {"Path", 1, installDir}});
     const auto known = places_.emplace(title, members_.size());
     if (known.second) {
       members_.push_back(std::move(member));

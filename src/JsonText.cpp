@@ -296,6 +296,19 @@ void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned in
   out += " }";
 }
 
+void AppendSpacedObjectNode(std::string& out, const std::string& name,
+                            std::initializer_list<SpacedTextMember> members) {
+  OpenSpacedNode(out, name, 0);
+  out += "{ ";
+  const char* separator = "";
+  for (const SpacedTextMember& member : members) {
+    out += separator;
+    AppendSpacedTextNode(out, member.name, member.verbosity, member.value);
+    separator = ", ";
+  }
+  out += " } }";
+}
+
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {
   const size_t kept = out.size();
   // The pretty form adds a line feed and indentation per member.

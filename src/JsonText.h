@@ -1,6 +1,7 @@
 #ifndef ZORVEX_JSON_TEXT_H
 #define ZORVEX_JSON_TEXT_H
 
+#include <initializer_list>
 #include <string>
 
 // JSON texts written directly, byte for byte as json-c writes the same values: for the large
@@ -20,6 +21,18 @@ void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verb
 // Appends a whole report node whose value is the text `value`, in json-c's spaced form.
 void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned int verbosity,
                           const std::string& value);
+
+// One text node of a nested object: its name, verbosity and value.
+struct SpacedTextMember {
+  const char* name;
+  unsigned int verbosity;
+  const std::string& value;
+};
+
+// Appends a whole report node named `name`, without verbosity, whose value is an object of the
+// text nodes `members`, in json-c's spaced form.
+void AppendSpacedObjectNode(std::string& out, const std::string& name,
+                            std::initializer_list<SpacedTextMember> members);
 
 // Writes the object text `spaced`, as json-c's spaced form writes it or two such texts spliced
 // (blanks between tokens do not matter), in json-c's pretty form as it appears nested at `level`

@@ -62,18 +62,13 @@ bool TreeToText(const ProductTable& table, std::string& text) {
 
 // One member of the map: the node that ProductDetails fills, under the table's key.
 void AppendProduct(std::string& text, const std::string& key, const Product& product) {
-  OpenSpacedNode(text, key, 0);
-  text += "{ ";
-  AppendSpacedTextNode(text, "Packages", 1, product.packages);
-  text += ", ";
-  AppendSpacedTextNode(text, "Version", 0, ShortVersion(product.version));
-  text += ", ";
-  AppendSpacedTextNode(text, "Full Version", 1, product.version);
-  text += ", ";
-  AppendSpacedTextNode(text, "Architecture", 1, product.architecture);
-  text += ", ";
-  AppendSpacedTextNode(text, "Path", 1, kInstallPath);
-  text += " } }";
+  static const std::string kPath = kInstallPath;
+  AppendSpacedObjectNode(text, key,
+                         {{"Packages", 1, product.packages},
+                          {"Version", 0, ShortVersion(product.version)},
+                          {"Full Version", 1, product.version},
+                          {"Architecture", 1, product.architecture},
+                          {"Path", 1, kPath}});
 }
 
 }  // namespace
