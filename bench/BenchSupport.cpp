@@ -77,13 +77,13 @@ std::string StatusStanza(size_t index, bool ofFamily) {
   return stanza.str();
 }
 
-// Lines holding "ii", as the library's "grep ii" keeps them.
-std::string LinesWithIi(const std::string& text) {
+// The installed and held packages' lines, as the library's "grep -E '^(ii|hi) '" keeps them.
+std::string InstalledOrHeldLines(const std::string& text) {
   std::string kept;
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
-    if (line.find("ii") != std::string::npos) {
+    if (line.rfind("ii ", 0) == 0 || line.rfind("hi ", 0) == 0) {
       kept += line + "\n";
     }
   }
@@ -248,7 +248,7 @@ const std::string& DpkgListing(size_t packages) {
     if (pclose(pipe) != 0) {
       Fail("dpkg cannot list " + admin.path());
     }
-    return std::make_unique<std::string>(LinesWithIi(output));
+    return std::make_unique<std::string>(InstalledOrHeldLines(output));
   });
 }
 

@@ -53,7 +53,7 @@ class DpkgAdmin {
 const DpkgAdmin& SharedDpkgAdmin(size_t packages);
 
 // What the library's listing command prints for the shared admin directory of `packages`
-// packages: dpkg's own listing, run once, with the lines that "grep ii" would keep.
+// packages: dpkg's own listing, run once, with the lines that its grep would keep.
 const std::string& DpkgListing(size_t packages);
 
 // Lists `admin` as the library's listing command does, but with dpkg-query started directly

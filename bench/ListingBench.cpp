@@ -15,7 +15,7 @@ void ReportLines(benchmark::State& state, const std::string& listing) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * listing.size()));
 }
 
-// dpkg's own listing of N family packages, as "grep ii" hands it over.
+// dpkg's own listing of N family packages, as its grep hands it over.
 void BM_AptParseListing(benchmark::State& state) {
   const std::string& listing = benchsupport::DpkgListing(static_cast<size_t>(state.range(0)));
   while (state.KeepRunning()) {

@@ -57,9 +57,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 tab=$(printf '\t')
 rpm_query="rpm -q -a --qf '%{Name}$tab%{Version}$tab%{Arch}$tab%{Summary}$tab:%{Vendor}
-' | grep :Corva"
+' | grep '$tab:Corva'"
 if probe dpkg; then
-  add "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep ii"
+  add "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '"
   probe dpkg || true
 elif probe rpm; then
   probe dpkg || true

@@ -25,4 +25,14 @@ inline void RequireProductMap(const std::string& text) {
   json_object_put(parsed);
 }
 
+// What a package source's listing step may answer: a product map, or one of its two messages.
+inline void RequireListingAnswer(bool listed, const std::string& text) {
+  if (listed) {
+    RequireProductMap(text);
+  } else if (text != "Cannot obtain installed package." &&
+             text != "Can't convert json object to string") {
+    FuzzFailure("listing failed with an unknown message", text);
+  }
+}
+
 #endif  // ZORVEX_FUZZ_SUPPORT_H

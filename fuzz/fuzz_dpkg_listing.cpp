@@ -10,8 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string listing(reinterpret_cast<const char*>(data), size);
   listing = listing.substr(0, listing.find('\0'));
   std::string text;
-  if (AptChecker::ParseListing(listing, text)) {
-    RequireProductMap(text);
-  }
+  const bool listed = AptChecker::ParseListing(listing, text);
+  RequireListingAnswer(listed, text);
   return 0;
 }

@@ -5,7 +5,17 @@
 
 namespace {
 
-const char* const kListCommand = "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep ii";
+// The status column reads "ii" for an installed package and "hi" for one held at its version;
+// every other state (removed, half-installed, needing reinstallation) is not an installed product.
+const char* const kListCommand =
+    "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '";
+
+// The same test on a split line: grep keeps the listing small, this keeps the product map exact
+// whatever text reaches the parser.
+bool IsInstalled(const std::vector<std::string>& fields) {
+  const std::string& status = FieldOrEmpty(fields, 0);
+  return status == "ii" || status == "hi";
+}
 
 }  // namespace
 
@@ -23,12 +33,14 @@ bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
   for (std::string& line : CheckerHelper::SplitString(listing, "\n")) {
     summary.clear();
     const std::vector<std::string> fields = CheckerHelper::SplitString(std::move(line), "(\\s+)");
-    // Field 0 is the status column, which grep has already looked at.
+    if (!IsInstalled(fields)) {
+      continue;
+    }
     for (size_t word = 4; word < fields.size(); ++word) {
       summary.append(fields[word]).append(1, ' ');
     }
     AddToProductTable(table, summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2),
                       FieldOrEmpty(fields, 3));
   }
-  return ProductTableToText(table, text);
+  return ListedProductsToText(table, text);
 }

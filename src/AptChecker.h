@@ -13,12 +13,15 @@ class AptChecker {
 
   // Lists the installed family packages with dpkg. Returns true with the product-map text in
   // `text`; false with a message in `text` when the machine has no dpkg ("Obtaining information
-  // about products installed by dpkg is skipped."), when the listing fails or selects nothing
-  // ("Cannot obtain installed package.") or when no text can be made of the result.
+  // about products installed by dpkg is skipped."), when the listing fails or holds no installed
+  // or held family package ("Cannot obtain installed package.") or when no text can be made of
+  // the result.
   static bool GetAppInfo(std::string& text);
 
-  // Turns the selected lines of a "dpkg -l" listing (status, name, version, architecture,
-  // description words, separated by runs of whitespace) into the product-map text.
+  // Turns the lines of a "dpkg -l" listing (status, name, version, architecture, description
+  // words, separated by runs of whitespace) whose status column is "ii" (installed) or "hi"
+  // (installed and held) into the product-map text; any other line is passed over. Returns false
+  // with "Cannot obtain installed package." when no line is left.
   static bool ParseListing(const std::string& listing, std::string& text);
 };
 

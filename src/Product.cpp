@@ -13,6 +13,8 @@ const char* const kInstallPath = "/opt/corva/zorvex";
 
 const char* const kInfo = "INFO";
 
+const char* const kCannotObtain = "Cannot obtain installed package.";
+
 std::string ShortVersion(const std::string& version) {
   return version.substr(0, version.find('-'));
 }
@@ -92,6 +94,14 @@ bool ProductTableToText(const ProductTable& table, std::string& text) {
   return true;
 }
 
+bool ListedProductsToText(const ProductTable& table, std::string& text) {
+  if (table.empty()) {
+    text = kCannotObtain;
+    return false;
+  }
+  return ProductTableToText(table, text);
+}
+
 bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
                            bool (*parse)(const std::string& listing, std::string& text),
                            std::string& text) {
@@ -101,7 +111,7 @@ bool ListInstalledPackages(int osType, const char* skipMessage, const char* comm
   }
   std::string listing;
   if (CheckerHelper::RunCommand(command, listing) != 0) {
-    text = "Cannot obtain installed package.";
+    text = kCannotObtain;
     return false;
   }
   return parse(listing, text);

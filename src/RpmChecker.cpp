@@ -5,9 +5,20 @@
 
 namespace {
 
-// The TABs and the line feed are real bytes inside the single quotes, handed to rpm unchanged.
+// The TABs and the line feed are real bytes inside the single quotes, handed to rpm and grep
+// unchanged. grep keeps the lines with a field that begins with ":Corva"; a summary merely
+// holding the word is not such a field.
 const char* const kQueryCommand =
-    "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep :Corva";
+    "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep '\t:Corva'";
+
+const char* const kVendorMark = ":Corva";
+
+// rpm prints the vendor last; a summary may itself hold TABs, so the field that grep found need
+// not be the vendor, and only the last one decides.
+bool IsFamilyPackage(const std::vector<std::string>& fields) {
+  constexpr size_t kQueryFields = 5;  // name, version, architecture, summary, vendor
+  return fields.size() >= kQueryFields && fields.back().rfind(kVendorMark, 0) == 0;
+}
 
 }  // namespace
 
@@ -23,10 +34,11 @@ bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
   ProductTable table;
   for (const std::string& line : CheckerHelper::SplitString(listing, "\n")) {
     const std::vector<std::string> fields = CheckerHelper::SplitString(line, "\t");
-    // The summary keeps rpm's spacing; the vendor fields after it only served grep.
-    const std::string summary = fields.size() > 3 ? fields[3] + ' ' : std::string();
-    AddToProductTable(table, summary, FieldOrEmpty(fields, 0), FieldOrEmpty(fields, 1),
-                      FieldOrEmpty(fields, 2));
+    if (!IsFamilyPackage(fields)) {
+      continue;
+    }
+    // The summary keeps rpm's spacing; the vendor is not part of the product.
+    AddToProductTable(table, fields[3] + ' ', fields[0], fields[1], fields[2]);
   }
-  return ProductTableToText(table, text);
+  return ListedProductsToText(table, text);
 }

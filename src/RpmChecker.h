@@ -12,11 +12,14 @@ class RpmChecker {
   // Lists the installed family packages with rpm. Returns true with the product-map text in
   // `text`; false with a message in `text` when rpm is not the machine's only package manager
   // ("Obtaining information about products installed by RPM is skipped."), when the query fails
-  // or selects nothing ("Cannot obtain installed package.") or when no text can be made of it.
+  // or lists no package of a vendor whose name begins with "Corva" ("Cannot obtain installed
+  // package.") or when no text can be made of it.
   static bool GetAppInfo(std::string& text);
 
-  // Turns the selected lines of the query (name, version, architecture, summary and
-  // ":"-prefixed vendor, separated by single TABs) into the product-map text.
+  // Turns the lines of the query (name, version, architecture, summary and ":"-prefixed vendor,
+  // separated by single TABs) whose last field, the vendor, begins with ":Corva" into the
+  // product-map text; any other line, and one of fewer than five fields, is passed over. Returns
+  // false with "Cannot obtain installed package." when no line is left.
   static bool ParseListing(const std::string& listing, std::string& text);
 };
 

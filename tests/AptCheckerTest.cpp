@@ -3,6 +3,8 @@
 
 #include <json-c/json.h>
 
+#include <csignal>
+
 #include "AptChecker.h"
 #include "TestSupport.h"
 
@@ -68,6 +70,37 @@ TEST(AptChecker, NoFamilyPackageIsAFailedListing) {
   EXPECT_EQ(text, "Cannot obtain installed package.");
 }
 
+// dpkg -l shows "hi" for a held package, "rc" for a removed one and "iiR" for one that needs
+// reinstalling; only the first two letters "ii" or "hi" make an installed package.
+TEST(AptChecker, ListsInstalledAndHeldPackagesOnly) {
+  const DpkgAdminDir admin({
+      {"corva-zorvex-held", "2.0-1", "amd64", "Zorvex held", "hold ok installed"},
+      {"corva-zorvex-iitool", "1.0", "amd64", "Zorvex removed", "deinstall ok config-files"},
+      {"corva-zorvex-broken", "1.0", "amd64", "Zorvex broken", "install reinstreq installed"},
+      {"corva-zorvex-half", "1.0", "amd64", "Zorvex half", "install ok half-installed"},
+      {"corva-zorvex-ok", "3.0", "all", "Zorvex ok"},
+  });
+  std::string text;
+  ASSERT_TRUE(AptChecker::GetAppInfo(text));
+  EXPECT_EQ(
+      text,
+      ProductMap({ProductMapEntry("Zorvex held ", "corva-zorvex-held", "2.0", "2.0-1", "amd64"),
+                  ProductMapEntry("Zorvex ok ", "corva-zorvex-ok", "3.0", "3.0", "all")}));
+}
+
+// A host that ignores SIGCHLD leaves the listing's status unknown; its empty listing is still no
+// product at all.
+TEST(AptChecker, EmptyListingInAHostIgnoringSigchldIsAFailedListing) {
+  const DpkgAdminDir admin(
+      {{"corva-zorvex-gone", "1.0", "amd64", "Removed", "deinstall ok config-files"}});
+  EXPECT_EQ(testsupport::RunInChild([] {
+              signal(SIGCHLD, SIG_IGN);
+              std::string text;
+              return std::to_string(AptChecker::GetAppInfo(text)) + text;
+            }),
+            "0Cannot obtain installed package.");
+}
+
 TEST(AptChecker, MachineWithoutDpkgIsSkippedWithoutRunningIt) {
   ToolDir tools;
   tools.Link({"which", "grep", "rpm"});
@@ -88,6 +121,17 @@ TEST(AptCheckerListing, ShortLinesDoNotBorrowTheFieldsOfOthers) {
   ASSERT_TRUE(AptChecker::ParseListing("ii first 2.0-1 amd64 Desc\nii second\n", text));
   EXPECT_EQ(text, ProductMap({ProductMapEntry("", "second", "", "", ""),
                               ProductMapEntry("Desc ", "first", "2.0", "2.0-1", "amd64")}));
+}
+
+// Whatever reaches the parser, a listing without an installed or held line is a failed one,
+// never a product named "".
+TEST(AptCheckerListing, NoInstalledOrHeldLineIsAFailedListing) {
+  for (const char* listing : {"", "\n", "\n\n", "   \n", "rc a 1 all Gone\niiR b 1 all Broken\n",
+                              " ii c 1 all Indented\n"}) {
+    std::string text;
+    EXPECT_FALSE(AptChecker::ParseListing(listing, text)) << listing;
+    EXPECT_EQ(text, "Cannot obtain installed package.");
+  }
 }
 
 TEST(AptCheckerListing, AwkwardBytesStayValidJson) {

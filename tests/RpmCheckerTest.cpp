@@ -105,22 +105,22 @@ TEST(RpmChecker, GroupsFamilyPackagesBySummaryInByteOrder) {
                                                "corva-zorvex-extras", "1.0", "1.0", "noarch")})));
 }
 
-TEST(RpmChecker, TakesEveryLineThatHoldsColonCorva) {
+TEST(RpmChecker, TakesThePackagesOfVendorsWhoseNameBeginsWithCorva) {
   const RpmDatabase database({
       {"corva-zorvex-core", "1.0", "Zorvex core"},
       {"partner-tool", "2.0", "Partner tool", "Corvalis Labs"},
       {"porting-kit", "3.0", "Porting kit for :Corva tools", "Other Vendor Inc."},
+      {"tabbed-kit", "3.1", "Tabbed kit\t:Corva tools", "Other Vendor Inc."},
       {"lower-case-vendor", "4.0", "Lower case vendor", "corva corporation"},
       {"no-vendor", "5.0", "No vendor", ""},
   });
-  // grep looks at the whole line, case-sensitively; the vendor itself is never reported.
+  // Only the vendor decides, case-sensitively, even where a TAB in a summary makes ":Corva" the
+  // start of a field; the vendor itself is never reported.
   EXPECT_EQ(
       AnswerWithOnly(kRpmOnlyTools),
       Answer(true,
              ProductMap(
                  {ProductMapEntry("Partner tool ", "partner-tool", "2.0", "2.0", "noarch"),
-                  ProductMapEntry("Porting kit for :Corva tools ", "porting-kit", "3.0", "3.0",
-                                  "noarch"),
                   ProductMapEntry("Zorvex core ", "corva-zorvex-core", "1.0", "1.0", "noarch")})));
 }
 
@@ -211,27 +211,36 @@ TEST(RpmCheckerListing, CutsTheShortVersionAtTheFirstDash) {
                         ProductMapEntry("D ", "d", "7", "7", "noarch")}));
 }
 
-TEST(RpmCheckerListing, LeavesFieldsThatALineLacksEmpty) {
-  // The short line must not borrow the version or architecture of the line before it.
+TEST(RpmCheckerListing, PassesOverLinesThatLackTheVendor) {
+  // Short lines are not rpm's: they neither borrow the fields of the line before nor count.
   EXPECT_EQ(ParsedListing("corva-full\t1.0-2\tx86_64\tFull line\t:Corva Corporation\n"
                           "corva-short\t2.0\n"
-                          "corva-four\t3.0\tnoarch\tFour fields\n"),
-            ProductMap({ProductMapEntry("", "corva-short", "2.0", "2.0", ""),
-                        ProductMapEntry("Four fields ", "corva-four", "3.0", "3.0", "noarch"),
-                        ProductMapEntry("Full line ", "corva-full", "1.0", "1.0-2", "x86_64")}));
+                          "corva-four\t3.0\tnoarch\tFour fields\n"
+                          "corva-open\t1\tnoarch\tOpen end\t\n"
+                          "corva-after\t1\tnoarch\tVendor before\t:Corva\textra\n"),
+            ProductMap({ProductMapEntry("Full line ", "corva-full", "1.0", "1.0-2", "x86_64")}));
 }
 
 TEST(RpmCheckerListing, SplitsAtEveryTabAndKeepsTheSummarySpacing) {
   EXPECT_EQ(ParsedListing("\t1.0\tnoarch\tNameless\t:Corva\n"
-                          "corva-bare\t\t\tNo version\t:Corva\textra\tfields\n"
+                          "corva-bare\t\t\tNo version\textra\tfields\t:Corva\n"
                           "corva-spaced\t1\tnoarch\t  Spaced   out \t:Corva\n"
-                          "corva-crlf\t1\tnoarch\tCarriage return\t:Corva\r\n"
-                          "corva-open\t1\tnoarch\tOpen end\t\n"),
+                          "corva-crlf\t1\tnoarch\tCarriage return\t:Corva\r\n"),
             ProductMap({ProductMapEntry("  Spaced   out  ", "corva-spaced", "1", "1", "noarch"),
                         ProductMapEntry("Carriage return ", "corva-crlf", "1", "1", "noarch"),
                         ProductMapEntry("Nameless ", "", "1.0", "1.0", "noarch"),
-                        ProductMapEntry("No version ", "corva-bare", "", "", ""),
-                        ProductMapEntry("Open end ", "corva-open", "1", "1", "noarch")}));
+                        ProductMapEntry("No version ", "corva-bare", "", "", "")}));
+}
+
+// Whatever reaches the parser, a listing without a family line is a failed one, never a product
+// named "".
+TEST(RpmCheckerListing, NoFamilyLineIsAFailedListing) {
+  for (const char* listing :
+       {"", "\n", "\n\n", "\t\t\t\t\n", "tool\t1\tnoarch\tFor :Corva\t:Other\n"}) {
+    std::string text;
+    EXPECT_FALSE(RpmChecker::ParseListing(listing, text)) << listing;
+    EXPECT_EQ(text, kCannotObtain);
+  }
 }
 
 TEST(RpmCheckerListing, EscapesQuotesSlashesAndBackslashes) {
@@ -254,7 +263,7 @@ TEST(RpmCheckerListing, GivesValidJsonForEveryByteButTabLineFeedAndNul) {
     }
   }
   const std::string text =
-      ParsedListing("name " + summary + "\t1.0\tnoarch\t" + summary + "\t:C\n");
+      ParsedListing("name " + summary + "\t1.0\tnoarch\t" + summary + "\t:Corva\n");
 
   const std::unique_ptr<json_object, decltype(&json_object_put)> parsed(
       json_tokener_parse(text.c_str()), &json_object_put);

@@ -98,13 +98,28 @@ TEST_F(DiagHostTest, TextFormatShowsDetailsUpToTheVerbosity) {
                          "        Path: /opt/corva/zorvex\n");
 }
 
-TEST_F(DiagHostTest, TextFormatIndentsTheLinesOfAMessage) {
+TEST_F(DiagHostTest, TextFormatShowsTheLinesOfAMessageOnOne) {
   const HostRun run =
       Host("--format text --installer-root '" + (tree_ / "none") + "' " ZORVEX_PLUGIN_PATH);
   EXPECT_EQ(run.out.find("    Zorvex products: No installed Zorvex products are discovered. "
-                         "Additional information: \n"
-                         "      Cannot obtain paths to package manager databases.\n"),
+                         "Additional information: \\n"
+                         "Cannot obtain paths to package manager databases.\\n"),
             run.out.find('\n') + 1 + std::string("  APP\n").size())
+      << run.out;
+}
+
+// A manifest's texts must not forge report lines or drive the terminal.
+TEST_F(DiagHostTest, TextFormatEscapesControlCharactersAndBackslashes) {
+  const std::string root = e2e::WriteInstallerTree(
+      tree_, {{"zorvex.forged", "1", "Zorvex\tForged\\",
+               "Real\n      Zorvex Fake\n        Version: 9", "1\x1b[31m\r\x7f"}});
+  const HostRun run = Host("--format text --verbosity 1 --installer-root '" + root + "'");
+  EXPECT_NE(run.out.find("\n      Zorvex\\tForged\\\\\n"
+                         "        Product ID: zorvex.forged\n"
+                         "        Version: 1\\x1b[31m\\r\\x7f\n"
+                         "        Full Version: 1\n"
+                         "        Description: Real\\n      Zorvex Fake\\n        Version: 9\n"),
+            std::string::npos)
       << run.out;
 }
 

@@ -25,25 +25,46 @@ bool IsReportNode(json_object* node) {
          json_object_object_get_ex(node, "Value", nullptr);
 }
 
-// A text as it is, anything else as its JSON text.
-std::string Scalar(json_object* value) {
-  if (json_object_is_type(value, json_type_string)) {
-    return json_object_get_string(value);
+// A text with its control characters (below 0x20, and 0x7f) as escapes, so that no name or
+// value can end a line or drive the terminal; a backslash is doubled so that every escape reads
+// one way. Bytes above 0x7f pass as they are.
+std::string Escaped(const char* bytes, size_t length) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(length);
+  for (const char* at = bytes; at != bytes + length; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (byte == '\\') {
+      text += "\\\\";
+    } else if (byte == '\n') {
+      text += "\\n";
+    } else if (byte == '\t') {
+      text += "\\t";
+    } else if (byte == '\r') {
+      text += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      text.append("\\x").append(1, kHex[byte >> 4]).append(1, kHex[byte & 0xf]);
+    } else {
+      text += *at;
+    }
   }
-  return json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN);
+  return text;
 }
 
-// Continuation lines of a text value line up one level below the node.
-std::string IndentLines(std::string value, int depth) {
-  while (!value.empty() && value.back() == '\n') {
-    value.pop_back();
+std::string Escaped(const std::string& text) { return Escaped(text.data(), text.size()); }
+
+// A text escaped, NULs included; anything else as its JSON text, which already escapes every
+// control character but DEL.
+std::string Scalar(json_object* value) {
+  if (json_object_is_type(value, json_type_string)) {
+    return Escaped(json_object_get_string(value),
+                   static_cast<size_t>(json_object_get_string_len(value)));
   }
-  const std::string breakAndIndent = "\n" + Indent(depth + 1);
-  for (size_t at = value.find('\n'); at != std::string::npos;
-       at = value.find('\n', at + breakAndIndent.size())) {
-    value.replace(at, 1, breakAndIndent);
+  std::string json = json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN);
+  for (size_t at = json.find('\x7f'); at != std::string::npos; at = json.find('\x7f', at)) {
+    json.replace(at, 1, "\\u007f");
   }
-  return value;
+  return json;
 }
 
 bool TooDetailed(json_object* node, unsigned long verbosity) {
@@ -60,19 +81,19 @@ void Renderer::Members(json_object* object, int depth) {
 }
 
 void Renderer::Line(int depth, const std::string& label, json_object* value) {
-  text += Indent(depth) + label + ": " + IndentLines(Scalar(value), depth) + "\n";
+  text += Indent(depth) + label + ": " + Scalar(value) + "\n";
 }
 
 void Renderer::Node(const std::string& name, json_object* node, int depth) {
   if (!IsReportNode(node)) {
-    Line(depth, name, node);
+    Line(depth, Escaped(name), node);
     return;
   }
   if (TooDetailed(node, verbosity)) {
     return;
   }
-  std::string label = name;
-  const std::string word = json_object_get_string(Member(node, "RetVal"));
+  std::string label = Escaped(name);
+  const std::string word = Scalar(Member(node, "RetVal"));
   if (!word.empty() && word != "INFO") {
     label += " [" + word + "]";
   }
