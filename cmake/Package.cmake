@@ -9,14 +9,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "diagnostics check reporting the installed Zorvex products")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- The zorvex_app_check plug-in finds which products of the Zorvex family are
- installed, from the family installer's databases and manifests, from dpkg and
- from rpm, and returns a JSON report and a status code. It only reads.
- .
- This package holds the plug-in, the zorvex_app_check program that runs the
- check on its own, the diag-host program that loads check plug-ins and runs
- their checks, and the C header and pkg-config file for writing hosts.")
+# CPack puts the summary first and indents the lines; an empty line separates paragraphs.
+set(CPACK_PACKAGE_DESCRIPTION "The zorvex_app_check plug-in finds which products of the Zorvex family
+are installed, from the family installer's databases and manifests, from dpkg
+and from rpm, and returns a JSON report and a status code. It only reads.
+
+This package holds the plug-in, the zorvex_app_check program that runs the
+check on its own, the diag-host program that loads check plug-ins and runs
+their checks, and the C header and pkg-config file for writing hosts.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZORVEX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
