@@ -23,21 +23,32 @@ esac
 
 scratch=$(mktemp -d)
 installed=""
-cleanup() {
-  if [ -n "$installed" ]; then
-    apt-get purge -y -q -o DPkg::Lock::Timeout=300 $installed >/dev/null || return 1
-  fi
-  rm -rf "$scratch"
+# Purges the package and what apt installed with it (the names are split on purpose).
+purge() {
+  [ -n "$installed" ] || return 0
+  # shellcheck disable=SC2086
+  apt-get purge -y -q -o DPkg::Lock::Timeout=300 $installed >"$scratch/purge" 2>&1 || {
+    cat "$scratch/purge" >&2
+    return 1
+  }
+  installed=""
 }
-trap 'code=$?; cleanup || code=1; exit $code' EXIT
+# shellcheck disable=SC2154
+trap 'code=$?; purge || code=1; rm -rf "$scratch"; exit $code' EXIT
 trap 'exit 1' INT TERM
 fail() {
   printf 'FAIL: %s\n' "$*" >&2
   exit 1
 }
 
-# Whatever apt would add besides the package is purged with it afterwards.
-installed=$(apt-get install -s --no-install-recommends "$deb" | awk '/^Inst /{print $2}')
+# Whatever apt would add besides the package is purged with it afterwards; what it would upgrade
+# could not be put back.
+apt-get install -s --no-install-recommends "$deb" >"$scratch/plan"
+if grep '^Inst [^ ]* \[' "$scratch/plan" >"$scratch/upgrades"; then
+  echo "SKIP: installing $name would upgrade: $(cat "$scratch/upgrades")"
+  exit 0
+fi
+installed=$(awk '/^Inst /{print $2}' "$scratch/plan")
 echo "installing: $installed"
 apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 "$deb" >"$scratch/apt" ||
   fail "apt-get install: $(cat "$scratch/apt")"
@@ -65,13 +76,13 @@ grep -qF '"Zorvex products":{' report || fail "zorvex_app_check: $(cat report)"
 # README's minimal host, built as README says against the installed header.
 awk '/A minimal host:$/{f=1} f&&/^```cpp/{c=1;next} c&&/^```/{exit} c' "$top/README.md" >host.cpp
 awk '/A minimal host:$/{f=1} f&&/^```sh/{c=1;next} c&&/^```/{exit} c' "$top/README.md" >host.sh
-[ -s host.cpp ] && [ -s host.sh ] || fail "README has no minimal host and its commands"
+if [ ! -s host.cpp ] || [ ! -s host.sh ]; then
+  fail "README has no minimal host and its commands"
+fi
 sh -eu host.sh >report || fail "README's host: $(cat host.sh) exits with $?"
 grep -qF '"Zorvex products":{' report || fail "README's host: $(cat report)"
 
-apt-get purge -y -q -o DPkg::Lock::Timeout=300 $installed >"$scratch/apt" ||
-  fail "apt-get purge: $(cat "$scratch/apt")"
-installed=""
+purge || fail "apt-get purge"
 [ "$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)" != installed ] ||
   fail "$name is still installed"
 # Every path of the package is its own but the shared folders (/usr/bin and the like).
