@@ -14,7 +14,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build-bench}
 rounds=${1:-41}
 
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZORVEX_BUILD_TESTS=OFF >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZORVEX_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j2 --target zorvex_checker zorvex_bench_data zorvex_bench_host \
   zorvex_compare_runs >/dev/null
 

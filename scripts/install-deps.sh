@@ -1,19 +1,21 @@
 #!/bin/sh
-# Installs what building ("build"), building and running the demo ("demo") or building and testing
-# ("test", the default) needs on Debian.
+# Installs what building ("build"), building and running the demo ("demo"), building the Debian
+# package ("package") or building and testing ("test", the default) needs on Debian.
 # As root it installs the missing packages with apt-get; otherwise it prints the exact command.
 set -eu
 
 build_packages="cmake g++ make pkg-config libjson-c-dev libsqlite3-dev"
 demo_packages="$build_packages sqlite3"
-test_packages="$build_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
-  clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount"
+package_packages="$build_packages help2man dpkg-dev file"
+test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
+  clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian"
 
 case "${1:-test}" in
   build) wanted=$build_packages ;;
   demo) wanted=$demo_packages ;;
+  package) wanted=$package_packages ;;
   test) wanted=$test_packages ;;
-  *) echo "usage: $0 [build|demo|test]" >&2; exit 2 ;;
+  *) echo "usage: $0 [build|demo|package|test]" >&2; exit 2 ;;
 esac
 
 missing=""

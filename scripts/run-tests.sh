@@ -4,10 +4,10 @@
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
-options=""
+options="-DZORVEX_BUILD_TESTS=ON -DZORVEX_BUILD_BENCHMARKS=ON"
 if [ "${1:-}" = "--sanitize" ]; then
   build="$top/build-sanitize"
-  options="-DZORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+  options="$options -DZORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi

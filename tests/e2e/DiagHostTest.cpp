@@ -181,3 +181,34 @@ TEST_F(DiagHostTest, UserInstallerDirPointsThePerUserSearchElsewhere) {
   }
   EXPECT_EQ(status, 0) << testsupport::ReadFile(errors);
 }
+
+// Without a library, --plugin-dir loads the "*.so" files of a folder in name order; a folder that
+// cannot be read or holds none is a plug-in failure, and --version answers alone.
+TEST_F(DiagHostTest, PluginDirLoadsEveryPluginOfTheFolder) {
+  const std::string folder = scratch_.MakeDir("plugins");
+  for (const char* name : {"b.so", "a.so"}) {
+    ASSERT_EQ(testsupport::Shell("cp " ZORVEX_PLUGIN_PATH " '" + folder + "/" + name + "'"), 0);
+  }
+  scratch_.Write("plugins/notes.txt", "not a plug-in\n");
+  scratch_.MakeDir("plugins/folder.so");
+  HostRun run = Host("--list --plugin-dir '" + folder + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const size_t first = run.out.find(folder + "/a.so (interface 0.1)\n");
+  EXPECT_NE(first, std::string::npos) << run.out;
+  EXPECT_GT(run.out.find(folder + "/b.so (interface 0.1)\n"), first) << run.out;
+  EXPECT_EQ(run.out.find("notes.txt"), std::string::npos) << run.out;
+
+  run = Host("--list --plugin-dir '" + scratch_.MakeDir("empty") + "'");
+  EXPECT_EQ(run.status, 5);
+  EXPECT_NE(run.err.find("no plug-in (*.so) in the plug-in directory " + (scratch_ / "empty")),
+            std::string::npos)
+      << run.err;
+  run = Host("--plugin-dir '" + (scratch_ / "absent") + "'");
+  EXPECT_EQ(run.status, 5);
+  EXPECT_NE(run.err.find("cannot read the plug-in directory"), std::string::npos) << run.err;
+  EXPECT_EQ(Host("--plugin-dir '" + folder + "' " ZORVEX_PLUGIN_PATH).status, 64);
+
+  run = Host("--version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "diag-host " ZORVEX_VERSION "\n");
+}

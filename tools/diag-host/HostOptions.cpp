@@ -73,6 +73,11 @@ bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
       return false;
     }
     options.userInstallerDir = value;
+  } else if (Names(argument, "--plugin-dir")) {
+    if (!TakeValue(arguments, index, "--plugin-dir", value, error)) {
+      return false;
+    }
+    options.pluginDir = value;
   } else {
     error = "unknown option " + argument;
     return false;
@@ -82,8 +87,8 @@ bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
 
 }  // namespace
 
-bool ParseHostOptions(const std::vector<std::string>& arguments, const std::string& defaultLibrary,
-                      HostOptions& options, std::string& error) {
+bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& options,
+                      std::string& error) {
   bool onlyLibraries = false;
   for (size_t index = 0; index < arguments.size(); ++index) {
     const std::string& argument = arguments[index];
@@ -93,22 +98,25 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, const std::stri
       onlyLibraries = true;
     } else if (argument == "--help" || argument == "-h") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
     } else if (argument == "--list") {
       options.list = true;
     } else if (!ParseValueOption(arguments, index, options, error)) {
       return false;
     }
   }
-  if (options.libraries.empty()) {
-    options.libraries.push_back(defaultLibrary);
+  if (options.pluginDir && !options.libraries.empty()) {
+    error = "--plugin-dir and a LIBRARY exclude each other";
+    return false;
   }
   return true;
 }
 
-std::string HostUsage(const std::string& defaultLibrary) {
+std::string HostUsage(const std::string& defaultPlugins) {
   return "Usage: diag-host [OPTION]... [LIBRARY]...\n"
          "Loads each check plug-in LIBRARY (default: " +
-         defaultLibrary +
+         defaultPlugins +
          "),\n"
          "makes sure it speaks interface version 0.1, and runs its checks.\n"
          "\n"
@@ -126,7 +134,9 @@ std::string HostUsage(const std::string& defaultLibrary) {
          "                            (sets the library's ROOT_IC_PATH)\n"
          "  --user-installer-dir DIR  search DIR instead of ~/corva for the user's installer\n"
          "                            databases (sets USER_IC_PATH; not searched as root)\n"
+         "  --plugin-dir DIR          without LIBRARY, load every plug-in (*.so) in DIR\n"
          "  -h, --help                show this text\n"
+         "  --version                 show the version\n"
          "\n"
          "Exit status, the highest that applies:\n"
          "  0   every report was received; none holds \"FAIL\" or \"ERROR\"\n"
@@ -135,6 +145,7 @@ std::string HostUsage(const std::string& defaultLibrary) {
          "  4   a check returned no report, threw, or (--format text) returned one that is not\n"
          "      JSON\n"
          "  5   a library cannot be loaded, lacks the check interface or speaks another\n"
-         "      interface version, or --check names no check of the loaded libraries\n"
+         "      interface version, the plug-in directory cannot be read or holds no plug-in,\n"
+         "      or --check names no check of the loaded libraries\n"
          "  64  the command line is wrong\n";
 }

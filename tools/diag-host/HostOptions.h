@@ -9,9 +9,11 @@
 struct HostOptions {
   enum class Format { kJson, kText };
 
-  std::vector<std::string> libraries;  // in command-line order; never empty after parsing
+  std::vector<std::string> libraries;    // in command-line order; empty when none is named
+  std::optional<std::string> pluginDir;  // without libraries, load every plug-in found here
   bool list = false;
   bool help = false;
+  bool version = false;
   std::optional<std::string> check;  // run only the checks of this name
   Format format = Format::kJson;
   unsigned long verbosity = 0;
@@ -20,11 +22,11 @@ struct HostOptions {
 };
 
 // Reads the arguments after the program name. Returns false with a one-line reason in `error` for
-// an unknown option, a missing or bad value. Without a library argument, `defaultLibrary` is used.
-bool ParseHostOptions(const std::vector<std::string>& arguments, const std::string& defaultLibrary,
-                      HostOptions& options, std::string& error);
+// an unknown option, a missing or bad value, or --plugin-dir beside a library argument.
+bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& options,
+                      std::string& error);
 
-// The --help text, with the exit statuses.
-std::string HostUsage(const std::string& defaultLibrary);
+// The --help text, with the exit statuses; `defaultPlugins` says what runs without a LIBRARY.
+std::string HostUsage(const std::string& defaultPlugins);
 
 #endif  // DIAG_HOST_HOST_OPTIONS_H

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "HostOptions.h"
+#include "PluginDirectory.h"
 #include "PluginLibrary.h"
 #include "TextReport.h"
 
@@ -199,14 +200,23 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   HostOptions options;
   std::string error;
-  if (!ParseHostOptions(arguments, ZORVEX_DEFAULT_PLUGIN, options, error)) {
+  if (!ParseHostOptions(arguments, options, error)) {
     Complain(error);
     std::cerr << "Try 'diag-host --help'.\n";
     return kUsage;
   }
   if (options.help) {
-    std::cout << HostUsage(ZORVEX_DEFAULT_PLUGIN);
+    std::cout << HostUsage(DescribeDefaultPlugins(options.pluginDir));
     return kClean;
+  }
+  if (options.version) {
+    std::cout << "diag-host " ZORVEX_VERSION "\n";
+    return kClean;
+  }
+  if (options.libraries.empty() &&
+      !FindDefaultPlugins(options.pluginDir, options.libraries, error)) {
+    Complain(error);
+    return kBadPlugin;
   }
   Host host(options);
   return host.Run();
