@@ -7,7 +7,7 @@
 
 // What the command line asks the host to do.
 struct HostOptions {
-  enum class Format { kJson, kText };
+  enum class Format { kJson, kText, kProducts, kPrometheus };
 
   std::vector<std::string> libraries;  // in command-line order; never empty after parsing
   bool list = false;
@@ -17,10 +17,12 @@ struct HostOptions {
   unsigned long verbosity = 0;
   std::optional<std::string> installerRoot;
   std::optional<std::string> userInstallerDir;
+  std::optional<std::string> output;  // with kPrometheus: the file to replace instead of stdout
 };
 
 // Reads the arguments after the program name. Returns false with a one-line reason in `error` for
-// an unknown option, a missing or bad value. Without a library argument, `defaultLibrary` is used.
+// an unknown option, a missing or bad value, or --output without --format prometheus. Without a
+// library argument, `defaultLibrary` is used.
 bool ParseHostOptions(const std::vector<std::string>& arguments, const std::string& defaultLibrary,
                       HostOptions& options, std::string& error);
 
