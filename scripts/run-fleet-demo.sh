@@ -155,7 +155,7 @@ pipelining=true
 CONFIG
 mkdir -p "$work/home"
 status=0
-HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" timeout -k 5 240 \
+HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" PYTHONDONTWRITEBYTECODE=1 timeout -k 5 240 \
   ansible-playbook -i "$work/hosts" "$top/integrations/ansible/fleet-inventory.yml" \
   -e zorvex_diag_host="$diag_host" -e zorvex_inventory_dir="$out" || status=$?
 [ ! -f "$out/fleet.csv" ] || cat "$out/fleet.csv"

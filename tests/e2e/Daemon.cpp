@@ -41,6 +41,7 @@ bool ReapWithin(pid_t pid, int seconds) {
 
 Daemon::Daemon(const std::vector<std::string>& command, const std::string& logFile) {
   std::vector<char*> arguments;
+  arguments.reserve(command.size() + 1);
   for (const std::string& argument : command) {
     arguments.push_back(const_cast<char*>(argument.c_str()));
   }

@@ -138,7 +138,8 @@ def read_documents(module, output):
         try:
             documents.append(json.loads(line))
         except ValueError as error:
-            module.fail_json(msg="diag-host printed a line that is not JSON (%s): %s" % (error, line))
+            module.fail_json(msg="diag-host printed a line that is not JSON (%s): %s"
+                             % (error, line))
     if not documents:
         module.fail_json(msg="diag-host ran no check: is the Zorvex check plug-in installed?")
     return documents
