@@ -130,15 +130,24 @@ TEST_F(FleetFormatsTest, NodeExporterServesEveryProductOfTheSampleInstallation) 
   ExpectSeries(metrics, "# TYPE zorvex_check_last_run_timestamp_seconds gauge");
 }
 
-TEST_F(FleetFormatsTest, QuotesBackslashesAndLineFeedsSurviveTheScrape) {
+// Prometheus refuses a whole file for one label value that is not UTF-8; such bytes (here a
+// Latin-1 letter and an overlong "/") become U+FFFD.
+TEST_F(FleetFormatsTest, QuotesBackslashesLineFeedsAndStrayBytesSurviveTheScrape) {
   const TempDir tree;
   const testsupport::DpkgAdminDir admin({});
   const std::string title = "Zorvex \"Q\" C:\\Tools\\\nsecond line";
-  const std::string root = e2e::WriteInstallerTree(tree, {{"zorvex.q", "1-2", title, "Q", "1"}});
-  ExpectSeries(ServedMetrics(root),
-               R"(zorvex_product_info{full_version="1-2",path="/opt/corva/zorvex/2.4",)"
-               R"(product="Zorvex \"Q\" C:\\Tools\\\nsecond line",source="installer",)"
-               R"(version="1"} 1)");
+  const std::string root = e2e::WriteInstallerTree(
+      tree, {{"zorvex.q", "1-2", title, "Q", "1"},
+             {"zorvex.cafe", "1-3", "Zorvex caf\xe9 \xc0\xaf tools", "C", "1"}});
+  const std::string metrics = ServedMetrics(root);
+  ExpectSeries(metrics, R"(zorvex_product_info{full_version="1-2",path="/opt/corva/zorvex/2.4",)"
+                        R"(product="Zorvex \"Q\" C:\\Tools\\\nsecond line",source="installer",)"
+                        R"(version="1"} 1)");
+  ExpectSeries(metrics,
+               "zorvex_product_info{full_version=\"1-3\",path=\"/opt/corva/zorvex/2.4\","
+               "product=\"Zorvex caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD tools\","
+               "source=\"installer\",version=\"1\"} 1");
+  ExpectSeries(metrics, "node_textfile_scrape_error 0");
 }
 
 // The file is replaced whole or left alone, with no temporary file left beside it.
