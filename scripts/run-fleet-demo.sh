@@ -118,7 +118,16 @@ CONFIG
 
 if [ $# -eq 0 ]; then
   "$top/scripts/install-deps.sh" demo
-  set -- $(demo_hosts)
+  # One host a line; the scratch folder's name may hold blanks but no line feed.
+  specs=$(demo_hosts)
+  old_ifs=$IFS
+  IFS='
+'
+  set -f
+  # shellcheck disable=SC2086
+  set -- $specs
+  set +f
+  IFS=$old_ifs
 fi
 if [ -z "$diag_host" ]; then
   "$top/scripts/build-release.sh"
@@ -154,9 +163,12 @@ ssh_args=-o ControlMaster=no
 pipelining=true
 CONFIG
 mkdir -p "$work/home"
-status=0
+# In the background, so that a signal reaches the traps at once, not after the playbook.
 HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" PYTHONDONTWRITEBYTECODE=1 timeout -k 5 240 \
   ansible-playbook -i "$work/hosts" "$top/integrations/ansible/fleet-inventory.yml" \
-  -e zorvex_diag_host="$diag_host" -e zorvex_inventory_dir="$out" || status=$?
+  -e zorvex_diag_host="$diag_host" -e zorvex_inventory_dir="$out" &
+pids="$! $pids"
+status=0
+wait "$!" || status=$?
 [ ! -f "$out/fleet.csv" ] || cat "$out/fleet.csv"
 exit $status
