@@ -73,13 +73,6 @@ Daemon::~Daemon() {
   }
 }
 
-bool Daemon::Running() {
-  if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) != 0) {
-    pid_ = -1;
-  }
-  return pid_ > 0;
-}
-
 int FreePort(const std::string& address) {
   const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in socketAddress = LoopbackAddress(address, 0);

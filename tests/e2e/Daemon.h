@@ -18,9 +18,6 @@ class Daemon {
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
 
-  // False once the program has ended (it could not start, say).
-  bool Running();
-
  private:
   pid_t pid_ = -1;
 };
