@@ -8,7 +8,8 @@ build_packages="cmake g++ make pkg-config libjson-c-dev libsqlite3-dev"
 demo_packages="$build_packages sqlite3"
 package_packages="$build_packages help2man dpkg-dev file"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
-  clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian"
+  clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
+  ansible-core openssh-server openssh-client prometheus-node-exporter curl systemd"
 
 case "${1:-test}" in
   build) wanted=$build_packages ;;

@@ -6,32 +6,17 @@
 #include "LoadedPlugin.h"
 #include "TestSupport.h"
 
+using e2e::HostRun;
 using e2e::LoadedPlugin;
 using testsupport::DpkgAdminDir;
 using testsupport::TempDir;
 
 namespace {
 
-struct HostRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class DiagHostTest : public ::testing::Test {
  protected:
-  // Runs diag-host with `arguments` (already quoted for the shell). The per-user search points
-  // at a directory that does not exist, so that the reports do not depend on who runs the tests.
-  HostRun Host(const std::string& arguments) const {
-    HostRun run;
-    const std::string errors = scratch_ / "stderr";
-    run.status =
-        testsupport::Shell(std::string(DIAG_HOST_PATH) + " --user-installer-dir '" +
-                               (scratch_ / "absent") + "' " + arguments + " 2>'" + errors + "'",
-                           &run.out);
-    run.err = testsupport::ReadFile(errors);
-    return run;
-  }
+  // Runs diag-host with `arguments` (already quoted for the shell).
+  HostRun Host(const std::string& arguments) const { return e2e::RunDiagHost(arguments, scratch_); }
 
   std::string SampleRoot() const {
     return e2e::WriteInstallerTree(tree_, {{"zorvex.studio", "2.4.1-7", "Zorvex Studio",

@@ -177,6 +177,17 @@ ReportSummary SummarizeComplete(const std::string& report) {
   return summary;
 }
 
+HostRun RunDiagHost(const std::string& arguments, const testsupport::TempDir& scratch) {
+  HostRun run;
+  const std::string errors = scratch / "stderr";
+  run.status =
+      testsupport::Shell(std::string(DIAG_HOST_PATH) + " --user-installer-dir '" +
+                             (scratch / "absent") + "' " + arguments + " 2>'" + errors + "'",
+                         &run.out);
+  run.err = testsupport::ReadFile(errors);
+  return run;
+}
+
 SampleInstallation::SampleInstallation() {
   std::filesystem::copy(ZORVEX_SAMPLE_DIR, dir_.path(), std::filesystem::copy_options::recursive);
   testsupport::ExecuteSql(Cache() + "packagemanager.db",

@@ -50,6 +50,18 @@ class LoadedPlugin {
   std::string installerRoot_;
 };
 
+// What a diag-host child process printed and returned.
+struct HostRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built diag-host with `arguments` (already quoted for the shell), its standard error
+// going through a file in `scratch`. The per-user search points at a directory that does not
+// exist, so that the reports do not depend on who runs the tests.
+HostRun RunDiagHost(const std::string& arguments, const testsupport::TempDir& scratch);
+
 // What a report holds, read back with json-c's strict parser.
 struct ReportSummary {
   bool complete = false;  // one strict JSON text, and nothing after it

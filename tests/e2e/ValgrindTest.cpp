@@ -93,4 +93,10 @@ TEST_F(Valgrind, DiagHostOnTheSampleInstallation) {
   const MemcheckRun text = Memcheck("", host + " --format text --verbosity 1");
   ExpectClean(text);
   EXPECT_TRUE(Contains(text.output, "Zorvex Studio")) << text.output;
+  // The flat forms read it back into their own records.
+  for (const char* format : {"products", "prometheus"}) {
+    const MemcheckRun flat = Memcheck("", host + " --format " + format);
+    ExpectClean(flat);
+    EXPECT_TRUE(Contains(flat.output, "Zorvex runtime libraries")) << flat.output;
+  }
 }

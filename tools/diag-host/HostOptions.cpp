@@ -29,8 +29,12 @@ bool ParseFormat(const std::string& value, HostOptions& options, std::string& er
     options.format = HostOptions::Format::kJson;
   } else if (value == "text") {
     options.format = HostOptions::Format::kText;
+  } else if (value == "products") {
+    options.format = HostOptions::Format::kProducts;
+  } else if (value == "prometheus") {
+    options.format = HostOptions::Format::kPrometheus;
   } else {
-    error = "--format takes json or text, not \"" + value + "\"";
+    error = "--format takes json, text, products or prometheus, not \"" + value + "\"";
     return false;
   }
   return true;
@@ -78,6 +82,11 @@ bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
       return false;
     }
     options.pluginDir = value;
+  } else if (Names(argument, "--output")) {
+    if (!TakeValue(arguments, index, "--output", value, error)) {
+      return false;
+    }
+    options.output = value;
   } else {
     error = "unknown option " + argument;
     return false;
@@ -110,6 +119,10 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& op
     error = "--plugin-dir and a LIBRARY exclude each other";
     return false;
   }
+  if (options.output && options.format != HostOptions::Format::kPrometheus) {
+    error = "--output goes with --format prometheus";
+    return false;
+  }
   return true;
 }
 
@@ -127,6 +140,12 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "                            the default) or as an indented tree (text), where control\n"
          "                            characters show as \\n, \\t, \\r or \\xhh and a backslash\n"
          "                            as \\\\\n"
+         "  --format products         print one line of JSON per check: its name, status and a\n"
+         "                            flat list of the products found\n"
+         "  --format prometheus       print the products, their count per source, the status,\n"
+         "                            duration and time of the run as Prometheus metrics\n"
+         "  --output FILE             with --format prometheus, replace FILE whole instead\n"
+         "                            (for node_exporter's textfile collector)\n"
          "  --verbosity N             with --format text, also show the detail entries whose\n"
          "                            \"Verbosity\" is at most N (default 0: products and "
          "versions)\n"
@@ -142,10 +161,12 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "  0   every report was received; none holds \"FAIL\" or \"ERROR\"\n"
          "  2   a report holds \"FAIL\" and none holds \"ERROR\"\n"
          "  3   a report holds \"ERROR\"\n"
-         "  4   a check returned no report, threw, or (--format text) returned one that is not\n"
-         "      JSON\n"
+         "  4   a check returned no report, threw, or (any format but json) returned one that is\n"
+         "      not JSON, or (products, prometheus) one without a \"Zorvex products\" node;\n"
+         "      no metrics are written then\n"
          "  5   a library cannot be loaded, lacks the check interface or speaks another\n"
          "      interface version, the plug-in directory cannot be read or holds no plug-in,\n"
          "      or --check names no check of the loaded libraries\n"
-         "  64  the command line is wrong\n";
+         "  64  the command line is wrong\n"
+         "  73  --output FILE cannot be written (FILE is left as it was)\n";
 }

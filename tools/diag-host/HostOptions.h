@@ -7,7 +7,7 @@
 
 // What the command line asks the host to do.
 struct HostOptions {
-  enum class Format { kJson, kText };
+  enum class Format { kJson, kText, kProducts, kPrometheus };
 
   std::vector<std::string> libraries;    // in command-line order; empty when none is named
   std::optional<std::string> pluginDir;  // without libraries, load every plug-in found here
@@ -19,10 +19,12 @@ struct HostOptions {
   unsigned long verbosity = 0;
   std::optional<std::string> installerRoot;
   std::optional<std::string> userInstallerDir;
+  std::optional<std::string> output;  // with kPrometheus: the file to replace instead of stdout
 };
 
 // Reads the arguments after the program name. Returns false with a one-line reason in `error` for
-// an unknown option, a missing or bad value, or --plugin-dir beside a library argument.
+// an unknown option, a missing or bad value, --plugin-dir beside a library argument, or --output
+// without --format prometheus.
 bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& options,
                       std::string& error);
 

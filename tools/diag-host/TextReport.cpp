@@ -1,6 +1,6 @@
 #include "TextReport.h"
 
-#include <json-c/json.h>
+#include "ReportTree.h"
 
 namespace {
 
@@ -14,11 +14,6 @@ struct Renderer {
 };
 
 std::string Indent(int depth) { return std::string(static_cast<size_t>(depth) * 2, ' '); }
-
-json_object* Member(json_object* object, const char* name) {
-  json_object* value = nullptr;
-  return json_object_object_get_ex(object, name, &value) ? value : nullptr;
-}
 
 bool IsReportNode(json_object* node) {
   return json_object_is_type(node, json_type_object) && Member(node, "RetVal") != nullptr &&
@@ -117,29 +112,21 @@ void Renderer::Node(const std::string& name, json_object* node, int depth) {
 }  // namespace
 
 bool RenderTextReport(const std::string& report, unsigned long verbosity, std::string& text) {
-  json_tokener* tokener = json_tokener_new();
-  json_object* root =
-      json_tokener_parse_ex(tokener, report.c_str(), static_cast<int>(report.size()));
-  // One JSON value and nothing after it but white space.
-  const bool parsed =
-      json_tokener_get_error(tokener) == json_tokener_success &&
-      report.find_first_not_of(" \t\r\n", json_tokener_get_parse_end(tokener)) == std::string::npos;
-  json_tokener_free(tokener);
-  if (!parsed) {
-    json_object_put(root);
+  JsonTree tree;
+  if (!ParseReportTree(report, tree)) {
     return false;
   }
+  json_object* root = tree.get();
   Renderer renderer{verbosity, std::string()};
   // The outermost object only holds the tree as "Value"; the tree's nodes start one level in.
-  json_object* tree = json_object_is_type(root, json_type_object) ? Member(root, "Value") : nullptr;
-  if (json_object_is_type(tree, json_type_object)) {
-    renderer.Members(tree, 1);
+  json_object* nodes = Member(root, "Value");
+  if (json_object_is_type(nodes, json_type_object)) {
+    renderer.Members(nodes, 1);
   } else if (json_object_is_type(root, json_type_object)) {
     renderer.Members(root, 1);
   } else {
     renderer.Line(1, "Report", root);
   }
-  json_object_put(root);
   text = renderer.text;
   return true;
 }

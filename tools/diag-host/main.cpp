@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -14,7 +15,10 @@
 #include "HostOptions.h"
 #include "PluginDirectory.h"
 #include "PluginLibrary.h"
+#include "ProductList.h"
+#include "PrometheusText.h"
 #include "TextReport.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -26,6 +30,7 @@ enum ExitStatus : int {
   kNoReport = 4,
   kBadPlugin = 5,
   kUsage = 64,
+  kCannotWrite = 73,
 };
 
 void Complain(const std::string& message) { std::cerr << "diag-host: " << message << "\n"; }
@@ -64,6 +69,15 @@ bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std:
   return true;
 }
 
+// A check's report with the status the host reads from it, when the run began and how long it
+// took.
+struct TimedRun {
+  std::string report;
+  int status;
+  double startedAt;  // seconds since the epoch
+  double seconds;
+};
+
 class Host {
  public:
   explicit Host(const HostOptions& options) : options_(options) {}
@@ -78,7 +92,9 @@ class Host {
   }
   void List(const PluginLibrary& library);
   void RunChecks(const PluginLibrary& library);
-  void Print(const PluginLibrary& library, const CheckInfo& info, const std::string& report);
+  void Print(const PluginLibrary& library, const CheckInfo& info, const TimedRun& run);
+  void Collect(const PluginLibrary& library, const CheckInfo& info, const TimedRun& run);
+  void WriteMetrics();
   void Raise(int status) { status_ = std::max(status_, status); }
 
   const HostOptions& options_;
@@ -86,6 +102,7 @@ class Host {
   std::string installerRoot_;
   std::string userInstallerDir_;
   std::vector<std::unique_ptr<PluginLibrary>> libraries_;
+  PrometheusMetrics metrics_;
   size_t selected_ = 0;
   int status_ = kClean;
 };
@@ -138,19 +155,56 @@ void Host::List(const PluginLibrary& library) {
   }
 }
 
-void Host::Print(const PluginLibrary& library, const CheckInfo& info, const std::string& report) {
+void Host::Print(const PluginLibrary& library, const CheckInfo& info, const TimedRun& run) {
   if (options_.format == HostOptions::Format::kJson) {
-    std::cout << report << "\n";
+    std::cout << run.report << "\n";
+    return;
+  }
+  if (options_.format != HostOptions::Format::kText) {
+    Collect(library, info, run);
     return;
   }
   std::string text;
-  if (!RenderTextReport(report, options_.verbosity, text)) {
+  if (!RenderTextReport(run.report, options_.verbosity, text)) {
     Complain(library.path() + ": check " + info.name + " returned a report that is not JSON:\n" +
-             report);
+             run.report);
     Raise(kNoReport);
     return;
   }
   std::cout << info.name << " (" << library.path() << ")\n" << text;
+}
+
+// The flat formats: a product list printed at once, or metrics kept until every check has run.
+void Host::Collect(const PluginLibrary& library, const CheckInfo& info, const TimedRun& run) {
+  ProductList list;
+  std::string error;
+  if (!ReadProductList(run.report, list, error)) {
+    Complain(library.path() + ": check " + info.name + " " + error);
+    Raise(kNoReport);
+    return;
+  }
+  if (options_.format == HostOptions::Format::kProducts) {
+    std::cout << ProductListDocument(info.name, run.status, list) << "\n";
+  } else {
+    metrics_.Add(list, run.status, run.seconds, run.startedAt);
+  }
+}
+
+// Metrics that miss a check would pass for a complete inventory; the file stays as it was and
+// its last-run time goes stale instead.
+void Host::WriteMetrics() {
+  if (status_ >= kNoReport || selected_ == 0) {
+    Complain("no metrics written: not every check gave a product list");
+    return;
+  }
+  const std::string text = metrics_.Text();
+  std::string error;
+  if (!options_.output) {
+    std::cout << text;
+  } else if (!WriteWholeFile(*options_.output, text, error)) {
+    Complain(error);
+    Raise(kCannotWrite);
+  }
 }
 
 void Host::RunChecks(const PluginLibrary& library) {
@@ -160,14 +214,19 @@ void Host::RunChecks(const PluginLibrary& library) {
       continue;
     }
     ++selected_;
-    const CheckRun run = PluginLibrary::Run(*check);
+    const std::chrono::duration<double> startedAt =
+        std::chrono::system_clock::now().time_since_epoch();
+    const auto start = std::chrono::steady_clock::now();
+    CheckRun run = PluginLibrary::Run(*check);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!run.received) {
       Complain(library.path() + ": check " + info.name + " " + run.error);
       Raise(kNoReport);
       continue;
     }
-    Print(library, info, run.report);
-    Raise(ReportStatus(run.report));
+    const int status = ReportStatus(run.report);
+    Print(library, info, {std::move(run.report), status, startedAt.count(), seconds.count()});
+    Raise(status);
   }
 }
 
@@ -189,6 +248,9 @@ int Host::Run() {
   if (options_.check && selected_ == 0 && !libraries_.empty()) {
     Complain("no check named \"" + *options_.check + "\" in the loaded libraries");
     Raise(kBadPlugin);
+  }
+  if (options_.format == HostOptions::Format::kPrometheus && !options_.list) {
+    WriteMetrics();
   }
   std::cout.flush();
   return status_;

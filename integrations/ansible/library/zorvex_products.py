@@ -1,0 +1,188 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+"""Ansible module: the Zorvex products installed on a host, as facts."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: zorvex_products
+short_description: List the Zorvex products installed on a host
+description:
+  - Runs the installed Zorvex check through C(diag-host --format products) and returns the products
+    it found, one flat record each, with the check's status code.
+  - Only reads; supports check mode, in which it runs just the same.
+  - Fails when C(diag-host) is missing, cannot load the check, or the check gives no report.
+options:
+  diag_host:
+    description:
+      - The C(diag-host) program to run.
+    type: path
+    default: /usr/bin/diag-host
+  installer_root:
+    description:
+      - Search this folder instead of C(/var/corva) for the installer's databases.
+    type: path
+  extra_args:
+    description:
+      - More arguments for C(diag-host), put before the C(--format) option (a plug-in library to
+        load, say).
+    type: list
+    elements: str
+    default: []
+attributes:
+  check_mode:
+    support: full
+notes:
+  - The status is the one C(diag-host) reads from the report's words, C(3) for C(ERROR), C(2) for
+    C(FAIL), else C(0); the module does not fail for it.
+author:
+  - Zorvex checker developers
+"""
+
+EXAMPLES = r"""
+- name: Gather the installed Zorvex products
+  zorvex_products:
+  register: zorvex
+
+- name: Use a diag-host outside /usr/bin and a test installer tree
+  zorvex_products:
+    diag_host: /opt/zorvex-checker/bin/diag-host
+    installer_root: /srv/corva
+
+- name: Show them
+  ansible.builtin.debug:
+    var: ansible_facts.zorvex_products
+"""
+
+RETURN = r"""
+products:
+  description: One record per product, in report order, from every check that ran.
+  returned: success
+  type: list
+  elements: dict
+  contains:
+    name:
+      description: The product's name (package products without their trailing blank).
+      type: str
+    source:
+      description: Who installed it, C(installer), C(dpkg) or C(rpm).
+      type: str
+    version:
+      description: The short version.
+      type: str
+    full_version:
+      description: The full version.
+      type: str
+    path:
+      description: The installation folder.
+      type: str
+    product_id:
+      description: The installer's product identifier (installer products only).
+      type: str
+    description:
+      description: The installer's description (installer products only).
+      type: str
+    packages:
+      description: The packages that make the product up (dpkg and rpm products only).
+      type: list
+      elements: str
+    architecture:
+      description: The packages' architecture (dpkg and rpm products only).
+      type: str
+  sample:
+    - name: Zorvex Compiler
+      source: installer
+      version: "2024.2"
+      full_version: 2024.2.0-95
+      path: /opt/corva/zorvex/2024.2
+      product_id: zorvex.compiler
+      description: Optimizing C and C++ compilers
+status:
+  description: The highest status code of the checks that ran (0, 2 or 3).
+  returned: success
+  type: int
+  sample: 0
+message:
+  description: Why nothing was found, when a check found no products; empty otherwise.
+  returned: success
+  type: str
+  sample: ""
+ansible_facts:
+  description: The same as C(zorvex_products), C(zorvex_status) and C(zorvex_message).
+  returned: success
+  type: dict
+"""
+
+import json
+import os
+
+from ansible.module_utils.basic import AnsibleModule
+
+
+def diag_host_command(params):
+    command = [params["diag_host"]] + params["extra_args"]
+    if params["installer_root"]:
+        command += ["--installer-root", params["installer_root"]]
+    return command + ["--format", "products"]
+
+
+def read_documents(module, output):
+    """One JSON document per check that ran, one per line."""
+    documents = []
+    for line in output.splitlines():
+        if not line.strip():
+            continue
+        try:
+            documents.append(json.loads(line))
+        except ValueError as error:
+            module.fail_json(msg="diag-host printed a line that is not JSON (%s): %s"
+                             % (error, line))
+    if not documents:
+        module.fail_json(msg="diag-host ran no check: is the Zorvex check plug-in installed?")
+    return documents
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            diag_host=dict(type="path", default="/usr/bin/diag-host"),
+            installer_root=dict(type="path"),
+            extra_args=dict(type="list", elements="str", default=[]),
+        ),
+        supports_check_mode=True,
+    )
+    diag_host = module.params["diag_host"]
+    if not os.access(diag_host, os.X_OK):
+        module.fail_json(
+            msg="%s is not installed (or not executable): install the Zorvex check package on this "
+            "host (the fleet playbook does so when zorvex_deb names the .deb), or point diag_host "
+            "at its diag-host" % diag_host
+        )
+
+    command = diag_host_command(module.params)
+    rc, out, err = module.run_command(command)
+    # 0, 2 and 3 carry a report; anything else means there is none to read.
+    if rc not in (0, 2, 3):
+        module.fail_json(
+            msg="diag-host failed with status %d: %s" % (rc, err.strip() or "no message"),
+            rc=rc, stdout=out, stderr=err, cmd=command,
+        )
+
+    documents = read_documents(module, out)
+    products = [product for document in documents for product in document["products"]]
+    status = max(document["status"] for document in documents)
+    message = "\n".join(document["message"] for document in documents if document["message"])
+    module.exit_json(
+        changed=False,
+        products=products,
+        status=status,
+        message=message,
+        ansible_facts=dict(zorvex_products=products, zorvex_status=status, zorvex_message=message),
+    )
+
+
+if __name__ == "__main__":
+    main()

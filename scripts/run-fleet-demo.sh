@@ -1,0 +1,174 @@
+#!/bin/sh
+# Runs the fleet playbook (integrations/ansible/fleet-inventory.yml) with ansible-core over real
+# SSH against hosts on loopback addresses of this machine: each an sshd in a mount namespace of its
+# own, whose /var is a folder of its own (its corva/ and lib/dpkg/ are what the check reads). As
+# root; everything it starts is stopped when it ends, and its scratch folder is removed.
+#
+#   run-fleet-demo.sh [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]...
+#
+# Without hosts, three made from examples/sample-installation: 127.0.0.2 with the sample's
+# installer and dpkg products, 127.0.0.3 with its installer products only, 127.0.0.4 with none.
+# HIDDEN, a folder, is covered by an empty one on that host (to take diag-host away). The hosts
+# run PATH (default: the build-check/ diag-host, built first). Writes DIR/fleet.csv and
+# DIR/fleet.json (default: build-check/fleet/) and exits with ansible-playbook's status.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+diag_host=""
+out="$top/build-check/fleet"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --diag-host) diag_host=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    -*) echo "usage: $0 [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]..." >&2; exit 64 ;;
+    *) break ;;
+  esac
+done
+if [ "$(id -u)" -ne 0 ]; then
+  echo "$0: run this as root: each host needs a mount namespace of its own" >&2
+  exit 1
+fi
+for tool in ansible-playbook ssh-keygen /usr/sbin/sshd unshare python3; do
+  command -v "$tool" >/dev/null || {
+    echo "$0: $tool is missing; ./scripts/install-deps.sh test installs it" >&2
+    exit 1
+  }
+done
+
+work=$(mktemp -d)
+pids=""
+cleanup() {
+  for pid in $pids; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The sample as three hosts' /var folders.
+demo_hosts() {
+  sample="$top/examples/sample-installation"
+  others="$work/other-vendor-status"
+  awk -v RS= -v ORS='\n\n' '/Package: hello-example/' "$sample/dpkg/status" >"$others"
+  for host in 2 3 4; do
+    var="$work/demo-$host"
+    mkdir -p "$var/corva" "$var/lib/dpkg/info" "$var/lib/dpkg/updates"
+    cp "$sample/dpkg/available" "$var/lib/dpkg/"
+    cp "$others" "$var/lib/dpkg/status"
+    if [ "$host" != 4 ]; then
+      cp -R "$sample/corva/." "$var/corva/"
+      sqlite3 "$var/corva/zorvex-2024.2/packagemanager.db" \
+        <"$var/corva/zorvex-2024.2/packagemanager.sql"
+    fi
+    echo "127.0.0.$host=$var"
+  done
+  cp "$sample/dpkg/status" "$work/demo-2/lib/dpkg/status"
+}
+
+free_port() {
+  python3 -c 'import socket, sys
+s = socket.socket()
+s.bind((sys.argv[1], 0))
+print(s.getsockname()[1])' "$1"
+}
+
+# Starts the sshd of one host and waits (up to 20 s) until it listens.
+start_host() {
+  address=$1 var=$2 hidden=$3
+  dir="$work/$address"
+  mkdir -p "$dir"
+  ssh-keygen -q -t ed25519 -N '' -C zorvex-fleet-demo -f "$dir/host_key"
+  port=$(free_port "$address")
+  cat >"$dir/sshd_config" <<CONFIG
+ListenAddress $address:$port
+HostKey $dir/host_key
+AuthorizedKeysFile $work/client.pub
+PermitRootLogin prohibit-password
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+UseDNS no
+PidFile none
+Subsystem sftp internal-sftp
+CONFIG
+  echo "[$address]:$port $(cat "$dir/host_key.pub")" >>"$work/known_hosts"
+  echo "$address ansible_port=$port" >>"$work/hosts"
+  # The namespace's own /var and /run (for /run/sshd); sshd replaces the shell, so $! is sshd.
+  unshare -m sh -c 'set -e
+    mount --bind "$1" /var
+    mount -t tmpfs -o mode=0755 zorvex-fleet-run /run
+    mkdir /run/sshd
+    if [ -n "$3" ]; then mount -t tmpfs -o mode=0755 zorvex-fleet-hidden "$3"; fi
+    exec /usr/sbin/sshd -D -e -f "$2/sshd_config"' fleet-host "$var" "$dir" "$hidden" \
+    >"$dir/sshd.log" 2>&1 &
+  pids="$pids $!"
+  tries=0
+  until grep -q "Server listening" "$dir/sshd.log"; do
+    tries=$((tries + 1))
+    if [ $tries -gt 200 ] || ! kill -0 "$!" 2>/dev/null; then
+      echo "$0: the sshd of $address did not start:" >&2
+      cat "$dir/sshd.log" >&2
+      exit 1
+    fi
+    sleep 0.1
+  done
+}
+
+if [ $# -eq 0 ]; then
+  "$top/scripts/install-deps.sh" demo
+  # One host a line; the scratch folder's name may hold blanks but no line feed.
+  specs=$(demo_hosts)
+  old_ifs=$IFS
+  IFS='
+'
+  set -f
+  # shellcheck disable=SC2086
+  set -- $specs
+  set +f
+  IFS=$old_ifs
+fi
+if [ -z "$diag_host" ]; then
+  "$top/scripts/build-release.sh"
+  diag_host="$top/build-check/tools/diag-host/diag-host"
+fi
+
+ssh-keygen -q -t ed25519 -N '' -C zorvex-fleet-demo -f "$work/client"
+echo "[fleet]" >"$work/hosts"
+for spec in "$@"; do
+  address=${spec%%=*}
+  rest=${spec#*=}
+  var=${rest%%=*}
+  hidden=""
+  [ "$rest" = "$var" ] || hidden=${rest#*=}
+  start_host "$address" "$var" "$hidden"
+done
+cat >>"$work/hosts" <<HOSTS
+[fleet:vars]
+ansible_user=root
+ansible_python_interpreter=/usr/bin/python3
+ansible_ssh_private_key_file=$work/client
+ansible_ssh_common_args=-o UserKnownHostsFile=$work/known_hosts -o IdentitiesOnly=yes
+HOSTS
+# Ansible's own files stay in the scratch folder; no SSH connection outlives its task.
+cat >"$work/ansible.cfg" <<CONFIG
+[defaults]
+remote_tmp=$work/remote-tmp
+local_tmp=$work/local-tmp
+nocolor=true
+timeout=20
+[ssh_connection]
+ssh_args=-o ControlMaster=no
+pipelining=true
+CONFIG
+mkdir -p "$work/home"
+# In the background, so that a signal reaches the traps at once, not after the playbook.
+HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" PYTHONDONTWRITEBYTECODE=1 timeout -k 5 240 \
+  ansible-playbook -i "$work/hosts" "$top/integrations/ansible/fleet-inventory.yml" \
+  -e zorvex_diag_host="$diag_host" -e zorvex_inventory_dir="$out" &
+pids="$! $pids"
+status=0
+wait "$!" || status=$?
+[ ! -f "$out/fleet.csv" ] || cat "$out/fleet.csv"
+exit $status

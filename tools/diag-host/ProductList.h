@@ -1,0 +1,40 @@
+#ifndef DIAG_HOST_PRODUCT_LIST_H
+#define DIAG_HOST_PRODUCT_LIST_H
+
+#include <string>
+#include <vector>
+
+// One product of a report, flattened: its name without the trailing blank that package products
+// carry, the source that found it and its details as texts. Every text is valid UTF-8: bytes that
+// are not are replaced by U+FFFD, so that JSON readers and metric scrapers accept them.
+struct InstalledProduct {
+  std::string name;
+  std::string source;  // "installer", "dpkg" or "rpm"
+  std::string version;
+  std::string fullVersion;
+  std::string path;
+  // Installer products only.
+  std::string productId;
+  std::string description;
+  // Package products only.
+  std::vector<std::string> packages;
+  std::string architecture;
+};
+
+// The products of one report in report order, or, when it found none, its explanation.
+struct ProductList {
+  std::vector<InstalledProduct> products;
+  std::string message;  // the nothing-found text; empty when products were found
+};
+
+// Reads the "Zorvex products" node of `report`. The source of a product is told by its details
+// ("Packages" for a package product) and the node's "Command" (which package manager merged).
+// Returns false with a reason in `error` when the report is not JSON or has no such node.
+bool ReadProductList(const std::string& report, ProductList& list, std::string& error);
+
+// One line of JSON: {"check", "status", "products": [...], "message"}, keys always in this order;
+// each product {"name", "source", "version", "full_version", "path"} followed by "product_id" and
+// "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm).
+std::string ProductListDocument(const std::string& check, int status, const ProductList& list);
+
+#endif  // DIAG_HOST_PRODUCT_LIST_H
