@@ -230,12 +230,17 @@ TEST_F(InstallerSource, ManifestThatIsNotJsonLeavesOnlyItsComponentOut) {
   EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title b", "b")})));
 }
 
-TEST_F(InstallerSource, ManifestOfTensOfMegabytesIsReadWhole) {
+TEST_F(InstallerSource, ManifestOfSixteenMegabytesIsReadWholeAndALargerOneFails) {
   const std::string cache = Database("db", {{"big", "1"}}, false);
-  const std::string description(24 << 20, 'd');
-  WriteManifest(cache, "big", "1", VisibleManifest("Big", description));
-  // Compared without printing 24 MiB on failure.
+  const size_t frame = VisibleManifest("Big", "").size();
+  const std::string description((size_t{16} << 20) - frame, 'd');
+  const std::string manifest =
+      WriteManifest(cache, "big", "1", VisibleManifest("Big", description));
+  // Compared without printing 16 MiB on failure.
   EXPECT_TRUE(ReadOne(cache) == Ok(InstallerMap({ListedProduct("Big", "big", "1", description)})));
+  WriteManifest(cache, "big", "1", VisibleManifest("Big", description + "d"));
+  EXPECT_EQ(ReadOne(cache), Failed("Cannot obtain human readable product names: File \"" +
+                                   manifest + "\" is larger than 16 MiB \n"));
 }
 
 TEST_F(InstallerSource, UnreadableManifestFailsTheWholeDatabase) {
@@ -317,8 +322,8 @@ TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
   EXPECT_EQ(ReadOne(cache), Ok("{ }"));
 }
 // A schema can make a query endless (a view over a recursive common table expression); a fixed
-// budget of work interrupts it, and the database then reads as one whose step failed.
-TEST_F(InstallerSource, EndlessViewIsInterruptedLikeAFailedStep) {
+// budget of work stops it, and the database fails with a message that says so.
+TEST_F(InstallerSource, EndlessViewIsStoppedAndTheDatabaseFailsSayingSo) {
   const char* const kEndless =
       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT x AS ";
   const HangGuard guard(60);
@@ -326,13 +331,16 @@ TEST_F(InstallerSource, EndlessViewIsInterruptedLikeAFailedStep) {
   ExecuteSql(components + "packagemanager.db",
              std::string("DROP TABLE COMPONENT; CREATE VIEW COMPONENT AS ") + kEndless +
                  "ID, x AS VERSION FROM n;");
-  EXPECT_EQ(ReadOne(components), Ok("{ }"));
   const std::string installDir = Database("install-dir", {{"a", "1"}});
   ExecuteSql(installDir + "packagemanager.db",
              std::string("DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS ") + kEndless +
                  "PATH FROM n ORDER BY PATH;");
-  EXPECT_EQ(ReadOne(installDir),
-            Failed("INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n"));
+  for (const auto& [cache, query] :
+       {std::pair{components, kComponentQuery}, std::pair{installDir, kInstallDirQuery}}) {
+    EXPECT_EQ(ReadOne(cache), Failed("Reading of Zivaro Zizovirad database " + cache +
+                                     "packagemanager.db stopped: \"" + query +
+                                     "\" needs more work than one database may take.\n"));
+  }
 }
 
 TEST_F(InstallerSource, DatabaseLockedByAWriterFailsAtOnceAndOthersAreRead) {

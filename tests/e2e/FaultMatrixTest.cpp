@@ -338,12 +338,13 @@ TEST_F(FaultMatrix, ManifestThatIsASymbolicLinkLoop) {
   ExpectInstallerFailure(ManifestFailure("Cannot obtain length of file ", manifest));
 }
 
-TEST_F(FaultMatrix, ManifestOfFiftyMegabytesIsReadWhole) {
+TEST_F(FaultMatrix, ManifestOverSixteenMegabytes) {
   const std::string manifest = BadDatabaseWithManifest();
-  std::ofstream(manifest) << R"({"padding":")" << std::string(50u << 20, 'x')
+  std::ofstream(manifest) << R"({"padding":")" << std::string(16u << 20, 'x')
                           << R"(","visible":true,"display":{"localized":[{"language":"en-us",)"
-                          << R"("title":"Title b","description":"Big","version":"50"}]}})";
-  ExpectProducts({"Title a", "Title b", "Title g"});
+                          << R"("title":"Title b","description":"Big","version":"16"}]}})";
+  ExpectInstallerFailure("Cannot obtain human readable product names: File \"" + manifest +
+                         "\" is larger than 16 MiB ");
 }
 
 // json-c refuses texts nested deeper than 32 levels: such a manifest reads as one that is not
