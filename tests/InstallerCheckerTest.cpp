@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "BInstallerChecker.h"
 #include "TestSupport.h"
@@ -191,6 +192,31 @@ TEST_F(InstallerSource, NullsSkipTheComponentOrGiveEmptyTexts) {
   EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({numeric, kept})));
 }
 
+// A component whose identifier or version would lead its manifest path out of its cache, or
+// whose text is too long to name anything, is skipped as a NULL one is; so is a folder too long.
+TEST_F(InstallerSource, ComponentsThatNameNoManifestInTheirCacheAreSkipped) {
+  const std::string cache = Database("db", {{"kept", "1"}});
+  const std::string longText(4097, 'x');
+  ExecuteSql(cache + "packagemanager.db",
+             "INSERT INTO COMPONENT VALUES ('../escape', '1', 'x'), ('.', '1', 'x'),"
+             " ('..', '1', 'x'), ('kept', '1/../../../escape,v=1', 'x'), ('" +
+                 longText + "', '1', 'x'), ('kept', '" + longText + "', 'x');");
+  // Manifests where the escaping names lead: read today, they would list products.
+  WriteManifest(cache, ".", "1", VisibleManifest("Dot"));
+  WriteManifest(cache, "..", "1", VisibleManifest("Dot dot"));
+  WriteManifest(cache + "packagescache/", "escape", "1", VisibleManifest("Escaped"));
+  WriteManifest(cache + "packagescache/kept,v=1/../", "escape", "1", VisibleManifest("Escaped"));
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title kept", "kept")})));
+
+  const std::string longest(4096, '/');
+  for (const std::string& path : {longest, longest + "/"}) {
+    ExecuteSql(cache + "packagemanager.db", "UPDATE INSTALL_DIR SET PATH = '" + path + "';");
+    InstallerProduct kept = ListedProduct("Title kept", "kept");
+    kept.path = path.size() == longest.size() ? path : "";
+    EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({kept}))) << path.size();
+  }
+}
+
 TEST_F(InstallerSource, ManifestTextsThatAreMissingOrOfOtherTypes) {
   const std::string cache = Database("db",
                                      {{"a", "1"},
@@ -321,11 +347,12 @@ TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
   CorruptTable(cache + "packagemanager.db", "COMPONENT");
   EXPECT_EQ(ReadOne(cache), Ok("{ }"));
 }
-// A schema can make a query endless (a view over a recursive common table expression); a fixed
-// budget of work stops it, and the database fails with a message that says so.
-TEST_F(InstallerSource, EndlessViewIsStoppedAndTheDatabaseFailsSayingSo) {
+// A schema can make a query endless (a view over a recursive common table expression) or build
+// values of any size; the reading's limits stop it, and the database fails saying so.
+TEST_F(InstallerSource, ViewsStoppedByTheReadingsLimitsFailTheirDatabasesSayingSo) {
   const char* const kEndless =
       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT x AS ";
+  const std::string kTooMuchWork = "needs more work than one database may take";
   const HangGuard guard(60);
   const std::string components = Database("components", {});
   ExecuteSql(components + "packagemanager.db",
@@ -335,11 +362,43 @@ TEST_F(InstallerSource, EndlessViewIsStoppedAndTheDatabaseFailsSayingSo) {
   ExecuteSql(installDir + "packagemanager.db",
              std::string("DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS ") + kEndless +
                  "PATH FROM n ORDER BY PATH;");
-  for (const auto& [cache, query] :
-       {std::pair{components, kComponentQuery}, std::pair{installDir, kInstallDirQuery}}) {
-    EXPECT_EQ(ReadOne(cache), Failed("Reading of Zivaro Zizovirad database " + cache +
-                                     "packagemanager.db stopped: \"" + query +
-                                     "\" needs more work than one database may take.\n"));
+  const std::string huge = Database("huge", {{"a", "1"}});
+  ExecuteSql(huge + "packagemanager.db",
+             "DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS "
+             "SELECT replace(hex(zeroblob(600000)), '0', 'x') AS PATH;");
+  for (const auto& [cache, query, why] :
+       {std::tuple{components, kComponentQuery, kTooMuchWork},
+        std::tuple{installDir, kInstallDirQuery, kTooMuchWork},
+        std::tuple{huge, kInstallDirQuery, std::string("meets a value larger than 1 MiB")}}) {
+    EXPECT_EQ(ReadOne(cache),
+              Failed("Reading of Zivaro Zizovirad database " + cache +
+                     "packagemanager.db stopped: \"" + query + "\" " + why + ".\n"));
+  }
+}
+
+// A FIFO would hold the reading until a writer came; a directory or a FIFO beside the database
+// in place of its log or shared memory is refused as well, at once.
+TEST_F(InstallerSource, DatabaseFilesThatAreNotRegularFailAtOnce) {
+  const HangGuard guard(10);
+  const std::string fifo = Cache("fifo");
+  std::filesystem::create_directories(fifo);
+  ASSERT_EQ(mkfifo((fifo + "packagemanager.db").c_str(), 0644), 0);
+  const std::string folder = Cache("folder");
+  std::filesystem::create_directories(folder + "packagemanager.db");
+  const std::string wal = Database("wal", {{"a", "1"}});
+  ExecuteSql(wal + "packagemanager.db", "PRAGMA journal_mode = WAL;");
+  ASSERT_EQ(mkfifo((wal + "packagemanager.db-wal").c_str(), 0644), 0);
+  tree.Write("wal/packagemanager.db-shm", "");
+  const std::string shm = Database("shm", {{"a", "1"}});
+  std::filesystem::create_directories(shm + "packagemanager.db-shm");
+  for (const auto& [cache, reason] : {std::pair{fifo, "it is a FIFO, not a regular file"},
+                                      std::pair{folder, "it is a directory, not a regular file"},
+                                      std::pair{wal, "its -wal file is a FIFO, not a regular file"},
+                                      std::pair{shm,
+                                                "its -shm file is a directory, not a regular "
+                                                "file"}}) {
+    EXPECT_EQ(ReadOne(cache), Failed("Cannot open Zivaro Zizovirad database " + cache +
+                                     "packagemanager.db: " + reason + "\n"));
   }
 }
 
@@ -543,4 +602,34 @@ TEST_F(InstallerSource, FolderNamesThatLookLikeFindExpressionsAreStartingPoints)
   EXPECT_EQ(caches, std::vector<std::string>{"./-delete/"});
   EXPECT_EQ(DirectoryEntries(work / "keep"),
             (std::vector<std::string>{"other", "packagemanager.db"}));
+}
+
+// An installer tree moved to a larger disk leaves a symbolic link in its place; find follows that
+// one link, and still none below it.
+TEST_F(InstallerSource, SymbolicLinkAsTheSearchedFolderIsFollowed) {
+  const TempDir disk;
+  const std::string moved = InstallerCache(disk / "corva/a/", {{"a", "1"}});
+  const TempDir outside;
+  InstallerCache(outside / "b/", {{"b", "1"}});
+  std::filesystem::create_symlink(outside.path(), disk / "corva/linked");
+  std::filesystem::create_symlink(disk / "corva", tree / "corva");
+  std::vector<std::string> caches;
+  std::string message;
+  ASSERT_TRUE(BInstallerChecker::FindCaches(tree / "corva", caches, message));
+  EXPECT_EQ(caches, std::vector<std::string>{tree / "corva/a/"});
+}
+
+// A folder named "packagemanager.db" followed by a line feed makes find print a line that looks
+// like a database elsewhere; it is read as the rest of the path inside the tree.
+TEST_F(InstallerSource, PrintedPathsNeverLeadOutOfTheSearchedFolder) {
+  const TempDir outside;
+  InstallerCache(outside / "x/", {{"outside", "1"}});
+  const std::string inside =
+      Database("a/packagemanager.db\n" + outside.path() + "/x", {{"in", "1"}});
+  std::string message;
+  ASSERT_TRUE(BInstallerChecker::Initialize(message));
+  EXPECT_EQ(BInstallerChecker::CachePaths, std::vector<std::string>{inside});
+  std::string text;
+  EXPECT_TRUE(BInstallerChecker::GetAppInfo(text));
+  EXPECT_EQ(text, InstallerMap({ListedProduct("Title in", "in")}));
 }
