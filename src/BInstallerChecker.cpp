@@ -173,9 +173,26 @@ int OpenReadOnly(const std::string& path, sqlite3** connection) {
 // A database is data, yet its schema can make a query endless: a view over a recursive common
 // table expression yields rows without end, and sorting them never finishes. Each reading gets a
 // bounded amount of work, ten million instructions, where listing a hundred thousand components
-// takes about one million; past it SQLite interrupts the statement and the database fails.
-constexpr int kInstructionsPerCheck = 10000;
-constexpr long kChecksPerDatabase = 1000;
+// takes about one million, and of memory: sorted rows are kept in memory (SQLite would otherwise
+// spill them to temporary files), and a view's rows of large texts grow it fast. Past either
+// limit SQLite interrupts the statement and the database fails.
+constexpr int kInstructionsPerCheck = 1000;
+constexpr long kChecksPerDatabase = 10000;
+constexpr sqlite3_int64 kMemoryPerDatabase = sqlite3_int64{64} << 20;
+
+struct Budget {
+  long checks = 0;
+  // SQLite counts its memory for the whole process; a reading is measured from its start.
+  sqlite3_int64 memoryAtStart = sqlite3_memory_used();
+};
+
+int StopWhenSpent(void* budget) {
+  Budget& spent = *static_cast<Budget*>(budget);
+  return ++spent.checks > kChecksPerDatabase ||
+                 sqlite3_memory_used() - spent.memoryAtStart > kMemoryPerDatabase
+             ? 1
+             : 0;
+}
 
 // Identifiers, versions and folders are short; a longer text (a view yields texts of any size)
 // would be repeated into the report for every product, so it names nothing, as SQL NULL does.
@@ -183,11 +200,6 @@ constexpr int kLongestText = 4096;
 // The largest value SQLite may make or read for a reading, well above any real row: a view could
 // otherwise build texts of a gigabyte before kLongestText is ever asked.
 constexpr int kLargestValue = 1 << 20;
-
-int StopWhenSpent(void* checks) {
-  long& spent = *static_cast<long*>(checks);
-  return ++spent > kChecksPerDatabase ? 1 : 0;
-}
 
 struct ConnectionCloser {
   void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
@@ -462,7 +474,7 @@ bool BInstallerChecker::Initialize(std::string& message) {
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
-  long checks = 0;  // outlives the connection that counts with it
+  Budget budget;  // outlives the connection that counts with it
   std::string irregular;
   if (!DatabaseFilesAreRegular(databasePath, irregular)) {
     text = CannotOpenMessage(databasePath, irregular);
@@ -475,7 +487,8 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
     text = CannotOpenMessage(databasePath, sqlite3_errmsg(connection.get()));
     return false;
   }
-  sqlite3_progress_handler(connection.get(), kInstructionsPerCheck, StopWhenSpent, &checks);
+  sqlite3_progress_handler(connection.get(), kInstructionsPerCheck, StopWhenSpent, &budget);
+  sqlite3_exec(connection.get(), "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
   sqlite3_limit(connection.get(), SQLITE_LIMIT_LENGTH, kLargestValue);
   const Database database{connection.get(), std::move(databasePath)};
   std::string installDir;
