@@ -40,6 +40,13 @@ std::string CompileError(const std::string& statement, const std::string& reason
   return "Error while compiling SQL statement \"" + statement + "\": " + reason + "\n";
 }
 
+// The message of a database whose reading one of its limits stopped.
+std::string StoppedMessage(const std::string& cache, const std::string& query,
+                           const std::string& why) {
+  return "Reading of Zivaro Zizovirad database " + cache + "packagemanager.db stopped: \"" + query +
+         "\" " + why + ".\n";
+}
+
 const char* const kInstallDirQuery = "SELECT PATH FROM INSTALL_DIR;";
 const char* const kComponentQuery = "SELECT ID, VERSION FROM COMPONENT ORDER BY ID, VERSION;";
 
@@ -370,9 +377,7 @@ TEST_F(InstallerSource, ViewsStoppedByTheReadingsLimitsFailTheirDatabasesSayingS
        {std::tuple{components, kComponentQuery, kTooMuchWork},
         std::tuple{installDir, kInstallDirQuery, kTooMuchWork},
         std::tuple{huge, kInstallDirQuery, std::string("meets a value larger than 1 MiB")}}) {
-    EXPECT_EQ(ReadOne(cache),
-              Failed("Reading of Zivaro Zizovirad database " + cache +
-                     "packagemanager.db stopped: \"" + query + "\" " + why + ".\n"));
+    EXPECT_EQ(ReadOne(cache), Failed(StoppedMessage(cache, query, why)));
   }
 }
 
