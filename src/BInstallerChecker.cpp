@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -56,9 +57,66 @@ std::string FindStartingPoint(const std::string& directory) {
   return looksLikeExpression ? "./" + directory : directory;
 }
 
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Why a file of `mode` is not read as a database: what it is instead.
+std::string NotRegularFile(mode_t mode) {
+  const char* kind = S_ISDIR(mode)                    ? "a directory"
+                     : S_ISFIFO(mode)                 ? "a FIFO"
+                     : S_ISSOCK(mode)                 ? "a socket"
+                     : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                      : nullptr;
+  return kind != nullptr ? std::string(kind) + ", not a regular file" : "not a regular file";
+}
+
+// SQLite opens its files without O_NONBLOCK: a FIFO in the place of the database, its "-wal" or
+// its "-shm" would hold the run until some writer came, and a device would be opened for real.
+// So each file that is there is first opened here without blocking and must be a regular one.
+// Returns false with the reason when it is not; a file that is missing or that cannot be opened
+// is left to SQLite, which says so itself.
+bool IsRegularOrAbsent(const std::string& path, std::string& reason) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return true;
+  }
+  // The open itself is the check that counts: the name may have been given to another file since.
+  if (S_ISREG(status.st_mode)) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      return true;
+    }
+    const bool checked = fstat(fd, &status) == 0;
+    close(fd);
+    if (!checked) {
+      return true;
+    }
+  }
+  if (S_ISREG(status.st_mode)) {
+    return true;
+  }
+  reason = NotRegularFile(status.st_mode);
+  return false;
+}
+
+// Checks the database and the "-wal" and "-shm" files that SQLite would open beside it. False
+// with the reason ("it is a FIFO, ...", "its -wal file is ...") when one is not a regular file.
+bool DatabaseFilesAreRegular(const std::string& path, std::string& reason) {
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    std::string kind;
+    if (!IsRegularOrAbsent(path + suffix, kind)) {
+      reason =
+          *suffix == '\0' ? "it is " + kind : std::string("its ") + suffix + " file is " + kind;
+      return false;
+    }
+  }
+  return true;
 }
 
 // A read-only connection to a database in write-ahead-log mode creates whichever of the "-wal"
@@ -115,15 +173,33 @@ int OpenReadOnly(const std::string& path, sqlite3** connection) {
 // A database is data, yet its schema can make a query endless: a view over a recursive common
 // table expression yields rows without end, and sorting them never finishes. Each reading gets a
 // bounded amount of work, ten million instructions, where listing a hundred thousand components
-// takes about one million; past it SQLite interrupts the statement, which then ends like a
-// failed step.
-constexpr int kInstructionsPerCheck = 10000;
-constexpr long kChecksPerDatabase = 1000;
+// takes about one million, and of memory: sorted rows are kept in memory (SQLite would otherwise
+// spill them to temporary files), and a view's rows of large texts grow it fast. Past either
+// limit SQLite interrupts the statement and the database fails.
+constexpr int kInstructionsPerCheck = 1000;
+constexpr long kChecksPerDatabase = 10000;
+constexpr sqlite3_int64 kMemoryPerDatabase = sqlite3_int64{64} << 20;
 
-int StopWhenSpent(void* checks) {
-  long& spent = *static_cast<long*>(checks);
-  return ++spent > kChecksPerDatabase ? 1 : 0;
+struct Budget {
+  long checks = 0;
+  // SQLite counts its memory for the whole process; a reading is measured from its start.
+  sqlite3_int64 memoryAtStart = sqlite3_memory_used();
+};
+
+int StopWhenSpent(void* budget) {
+  Budget& spent = *static_cast<Budget*>(budget);
+  return ++spent.checks > kChecksPerDatabase ||
+                 sqlite3_memory_used() - spent.memoryAtStart > kMemoryPerDatabase
+             ? 1
+             : 0;
 }
+
+// Identifiers, versions and folders are short; a longer text (a view yields texts of any size)
+// would be repeated into the report for every product, so it names nothing, as SQL NULL does.
+constexpr int kLongestText = 4096;
+// The largest value SQLite may make or read for a reading, well above any real row: a view could
+// otherwise build texts of a gigabyte before kLongestText is ever asked.
+constexpr int kLargestValue = 1 << 20;
 
 struct ConnectionCloser {
   void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
@@ -134,34 +210,64 @@ struct StatementFinalizer {
 using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+// An open database and its path, for the messages.
+struct Database {
+  sqlite3* connection;
+  std::string path;
+};
+
+std::string CannotOpenMessage(const std::string& path, const std::string& reason) {
+  return "Cannot open Zivaro Zizovirad database " + path + ": " + reason + "\n";
+}
+
+// A text column; nullopt for SQL NULL and for a text longer than kLongestText.
 std::optional<std::string> ColumnText(sqlite3_stmt* statement, int column) {
   const unsigned char* text = sqlite3_column_text(statement, column);
-  if (text == nullptr) {
+  if (text == nullptr || sqlite3_column_bytes(statement, column) > kLongestText) {
     return std::nullopt;
   }
   return std::string(reinterpret_cast<const char*>(text));
 }
 
-bool Prepare(sqlite3* connection, const char* query, Statement& statement, std::string& text) {
+// Whether `result` is one of the reading's own limits stopping `query`; the database then fails
+// with a message that says so, never with a quietly shortened listing.
+bool StoppedByALimit(const Database& database, const char* query, int result, std::string& text) {
+  const char* why = result == SQLITE_INTERRUPT ? "needs more work than one database may take"
+                    : result == SQLITE_TOOBIG  ? "meets a value larger than 1 MiB"
+                                               : nullptr;
+  if (why == nullptr) {
+    return false;
+  }
+  text = "Reading of Zivaro Zizovirad database " + database.path + " stopped: \"" + query + "\" " +
+         why + ".\n";
+  return true;
+}
+
+bool Prepare(const Database& database, const char* query, Statement& statement, std::string& text) {
   sqlite3_stmt* prepared = nullptr;
-  const int result = sqlite3_prepare_v2(connection, query, -1, &prepared, nullptr);
+  const int result = sqlite3_prepare_v2(database.connection, query, -1, &prepared, nullptr);
   statement.reset(prepared);
   if (result != SQLITE_OK) {
-    text = std::string("Error while compiling SQL statement \"") + query +
-           "\": " + sqlite3_errmsg(connection) + "\n";
+    if (!StoppedByALimit(database, query, result, text)) {
+      text = std::string("Error while compiling SQL statement \"") + query +
+             "\": " + sqlite3_errmsg(database.connection) + "\n";
+    }
     return false;
   }
   return true;
 }
 
-// The first row of INSTALL_DIR; SQL NULL gives an empty path.
-bool ReadInstallDir(sqlite3* connection, std::string& installDir, std::string& text) {
+// The first row of INSTALL_DIR; SQL NULL, or a text too long to be a folder, gives an empty path.
+bool ReadInstallDir(const Database& database, std::string& installDir, std::string& text) {
   Statement statement;
-  if (!Prepare(connection, kInstallDirQuery, statement, text)) {
+  if (!Prepare(database, kInstallDirQuery, statement, text)) {
     return false;
   }
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) {
-    text = "INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n";
+  const int result = sqlite3_step(statement.get());
+  if (result != SQLITE_ROW) {
+    if (!StoppedByALimit(database, kInstallDirQuery, result, text)) {
+      text = "INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n";
+    }
     return false;
   }
   installDir = ColumnText(statement.get(), 0).value_or(std::string());
@@ -219,19 +325,28 @@ class ProductMap {
   std::unordered_map<std::string, size_t> places_;
 };
 
+// Whether a component names a manifest inside its cache: an identifier is one folder name, and
+// the version is part of that same name.
+bool NamesAManifest(const std::optional<std::string>& id,
+                    const std::optional<std::string>& version) {
+  return id && version && *id != "." && *id != ".." && id->find('/') == std::string::npos &&
+         version->find('/') == std::string::npos;
+}
+
 // Lists the components of an open database into `map`. False, with the message in `text`, when a
-// manifest cannot be read; a failing step ends the listing with the products read so far.
-bool ListComponents(sqlite3* connection, const std::string& cachePath,
+// manifest cannot be read or a limit stops the listing; another failing step ends the listing
+// with the products read so far.
+bool ListComponents(const Database& database, const std::string& cachePath,
                     const std::string& installDir, ProductMap& map, std::string& text) {
   Statement statement;
-  if (!Prepare(connection, kComponentQuery, statement, text)) {
+  if (!Prepare(database, kComponentQuery, statement, text)) {
     return false;
   }
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+  int result = SQLITE_ROW;
+  while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
     const std::optional<std::string> id = ColumnText(statement.get(), 0);
     const std::optional<std::string> version = ColumnText(statement.get(), 1);
-    // Without an identifier and a version there is no manifest to name the component.
-    if (!id || !version) {
+    if (!NamesAManifest(id, version)) {
       continue;
     }
     const std::string manifestPath =
@@ -247,7 +362,7 @@ bool ListComponents(sqlite3* connection, const std::string& cachePath,
       map.Add(texts, *id, *version, installDir);
     }
   }
-  return true;
+  return !StoppedByALimit(database, kComponentQuery, result, text);
 }
 
 // Adds one database's successful map text to the merged text, keeping it one JSON object.
@@ -261,31 +376,79 @@ void SpliceMap(std::string& merged, const std::string& map) {
   }
 }
 
+// Appends the cache directory of every database path in find's `output`, one a line, that lies
+// inside `start`. A folder name may itself hold a line feed: find prints only paths that begin
+// with `start` + "/", so a line that does not, or that follows a path not yet ending in "/" and
+// the database name, continues the path before it. A path that does not begin there is
+// dropped. Returns whether any was taken; `caches` is unchanged otherwise.
+bool TakeCaches(const std::string& output, const std::string& start, const std::string& dbName,
+                std::vector<std::string>& caches) {
+  const std::string inside = EndsWith(start, "/") ? start : start + "/";
+  const std::string tail = "/" + dbName;
+  const size_t before = caches.size();
+  // The first line of every path that find prints; all of `inside` unless that holds a line feed.
+  const size_t lineFeed = inside.find('\n');
+  const auto startsAPath = [&](const std::string& line) {
+    return lineFeed == std::string::npos ? StartsWith(line, inside)
+                                         : line == inside.substr(0, lineFeed);
+  };
+  const auto complete = [&](const std::string& path) {
+    return StartsWith(path, inside) && EndsWith(path, tail);
+  };
+  const auto take = [&](const std::string& path) {
+    if (complete(path)) {
+      caches.push_back(path.substr(0, path.size() - dbName.size()));
+    }
+  };
+  std::string path;
+  for (const std::string& line : CheckerHelper::SplitString(output, "\n")) {
+    if (path.empty() || (startsAPath(line) && (complete(path) || !StartsWith(path, inside)))) {
+      take(path);
+      path = line;
+    } else {
+      path += '\n' + line;
+    }
+  }
+  take(path);
+  return caches.size() > before;
+}
+
+// The effective user's home directory from the account database, or nullopt without an account
+// or a home. getpwuid_r: the record of getpwuid lives in storage that every thread shares.
+std::optional<std::string> HomeDirectory(uid_t user) {
+  const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 1024);
+  passwd record{};
+  passwd* account = nullptr;
+  int error = 0;
+  // No account record needs a megabyte; a lookup that keeps asking for more has failed.
+  constexpr size_t kLargestBuffer = 1 << 20;
+  while ((error = getpwuid_r(user, &record, buffer.data(), buffer.size(), &account)) == ERANGE &&
+         buffer.size() < kLargestBuffer) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || account == nullptr || account->pw_dir == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(account->pw_dir);
+}
+
 }  // namespace
 
 bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::string>& caches,
                                    std::string& message) {
   const std::string dbName = GlobalText(DB_NAME);
-  const std::string command = "find " + ShellQuote(FindStartingPoint(directory)) + " -name " +
-                              ShellQuote(dbName) + " -type f 2>/dev/null";
+  const std::string start = FindStartingPoint(directory);
+  // -H: a starting directory that is a symbolic link (an installer tree moved to a larger disk)
+  // is searched where it leads; links below it are still not followed.
+  const std::string command =
+      "find -H " + ShellQuote(start) + " -name " + ShellQuote(dbName) + " -type f 2>/dev/null";
   std::string output;
-  if (CheckerHelper::RunCommand(command, output) != 0 || output.empty()) {
+  const int status = CheckerHelper::RunCommand(command, output);
+  // Status 1 also means that find met a folder it may not read; what it printed is still there.
+  if ((status != 0 && status != 1) || !TakeCaches(output, start, dbName, caches)) {
     message = kNoCachesMessage;
     return false;
-  }
-  // find prints one path per line, but a directory name may itself hold a line feed: a path is
-  // complete only once it ends in "/" and the database name.
-  const std::string tail = "/" + dbName;
-  std::string path;
-  for (const std::string& line : CheckerHelper::SplitString(output, "\n")) {
-    if (!path.empty()) {
-      path += '\n';
-    }
-    path += line;
-    if (EndsWith(path, tail)) {
-      caches.push_back(path.substr(0, path.size() - dbName.size()));
-      path.clear();
-    }
   }
   return true;
 }
@@ -298,12 +461,12 @@ bool BInstallerChecker::Initialize(std::string& message) {
   if (user == 0) {
     return found;
   }
-  const passwd* account = getpwuid(user);
-  if (account == nullptr || account->pw_dir == nullptr) {
+  const std::optional<std::string> home = HomeDirectory(user);
+  if (!home) {
     message = "Cannot get user name.";
     return found;
   }
-  if (FindCaches(std::string(account->pw_dir) + GlobalText(USER_IC_PATH), CachePaths, message)) {
+  if (FindCaches(*home + GlobalText(USER_IC_PATH), CachePaths, message)) {
     found = true;
   }
   return found;
@@ -311,22 +474,29 @@ bool BInstallerChecker::Initialize(std::string& message) {
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
-  long checks = 0;  // outlives the connection that counts with it
+  Budget budget;  // outlives the connection that counts with it
+  std::string irregular;
+  if (!DatabaseFilesAreRegular(databasePath, irregular)) {
+    text = CannotOpenMessage(databasePath, irregular);
+    return false;
+  }
   sqlite3* opened = nullptr;
   const int result = OpenReadOnly(databasePath, &opened);
   const Connection connection(opened);
   if (result != SQLITE_OK) {
-    text = "Cannot open Zivaro Zizovirad database " + databasePath + ": " +
-           sqlite3_errmsg(connection.get()) + "\n";
+    text = CannotOpenMessage(databasePath, sqlite3_errmsg(connection.get()));
     return false;
   }
-  sqlite3_progress_handler(connection.get(), kInstructionsPerCheck, StopWhenSpent, &checks);
+  sqlite3_progress_handler(connection.get(), kInstructionsPerCheck, StopWhenSpent, &budget);
+  sqlite3_exec(connection.get(), "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
+  sqlite3_limit(connection.get(), SQLITE_LIMIT_LENGTH, kLargestValue);
+  const Database database{connection.get(), std::move(databasePath)};
   std::string installDir;
-  if (!ReadInstallDir(connection.get(), installDir, text)) {
+  if (!ReadInstallDir(database, installDir, text)) {
     return false;
   }
   ProductMap map;
-  if (!ListComponents(connection.get(), cachePath, installDir, map, text)) {
+  if (!ListComponents(database, cachePath, installDir, map, text)) {
     return false;
   }
   text = map.Text();

@@ -43,14 +43,21 @@ class BInstallerChecker {
   // "/"). Returns true with its product-map text, json-c's spaced form, "{ }" when it holds no
   // visible product; false with a message ending in a line feed. A component whose manifest
   // cannot be read fails the whole database. Creates no file beside the database, also not for
-  // one in write-ahead-log mode. A query that outruns a fixed budget of SQLite instructions (a
-  // schema whose view never ends) is interrupted and ends like a failed step.
+  // one in write-ahead-log mode. Fails at once, without waiting, when the database or a "-wal"
+  // or "-shm" beside it is not a regular file (a FIFO, a directory, a device). A component is
+  // skipped when its ID or VERSION is NULL or longer than 4,096 bytes, or when it would name a
+  // manifest outside the cache (an ID that holds "/" or is "." or "..", a VERSION that holds
+  // "/"); such an installation folder reads as "". A query that outruns a fixed budget of SQLite
+  // instructions (a schema whose view never ends), or meets a value larger than 1 MiB, fails the
+  // database with a message saying that its reading was stopped.
   static bool GetAppInfo(std::string databasePath, std::string cachePath, std::string& text);
 
   // Runs find over `directory` (quoted for the shell; "./" in front where find would read it as
-  // an expression) and appends the directory of every DB_NAME file found, with its final "/", to
-  // `caches`. Returns false, leaving `caches` as it was and writing "Cannot obtain
-  // paths to package manager databases." into `message`, when find fails or finds nothing.
+  // an expression; followed when it is a symbolic link) and appends the directory of every
+  // DB_NAME file found inside it, with its final "/", to `caches`. What find printed is taken
+  // also when it ended with status 1 for a folder it could not read. Returns false, leaving
+  // `caches` as it was and writing "Cannot obtain paths to package manager databases." into
+  // `message`, when find fails otherwise (cannot start, killed, out of time) or finds nothing.
   static bool FindCaches(std::string directory, std::vector<std::string>& caches,
                          std::string& message);
 

@@ -34,9 +34,13 @@ json_object* BeginNode(json_object* parent, const std::string& name, const std::
   return node;
 }
 
-std::string FileMessage(const char* reason, const std::string& path) {
+// Manifests hold a few kilobytes of texts. One of tens of megabytes would be read, parsed and
+// written into the report whole, several times its size, for no product.
+constexpr off_t kLargestFile = off_t{16} << 20;
+
+std::string FileMessage(const char* reason, const std::string& path, const char* after = "") {
   std::ostringstream stream;
-  stream << reason << '"' << path << '"' << " \n";
+  stream << reason << '"' << path << '"' << after << " \n";
   return stream.str();
 }
 
@@ -199,6 +203,11 @@ bool JsonNode::ParseFile(std::string path, json_object** result, std::string& me
     if (fd >= 0) {
       close(fd);
     }
+    return false;
+  }
+  if (S_ISREG(status.st_mode) && status.st_size > kLargestFile) {
+    message = FileMessage("File ", path, " is larger than 16 MiB");
+    close(fd);
     return false;
   }
   std::string text;

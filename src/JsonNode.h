@@ -54,7 +54,8 @@ class JsonNode {
   // was read; `*result` then holds the parsed value (one reference, owned by the caller), or null
   // when the text is not valid JSON. Returns false, with the reason in `message` and `*result`
   // untouched, when the file cannot be opened or measured ("Cannot obtain length of file ...") or
-  // is empty or not a regular file ("Cannot read file ..."). Never blocks on a FIFO or device.
+  // is empty or not a regular file ("Cannot read file ..."), or is larger than 16 MiB ("File ...
+  // is larger than 16 MiB"). Never blocks on a FIFO or device.
   static bool ParseFile(std::string path, json_object** result, std::string& message);
 
   // Follows the "/"-separated member names of `path` from `root`. Returns the value reached,

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "BInstallerChecker.h"
 #include "TestSupport.h"
@@ -37,6 +38,13 @@ const char* const kNoCaches = "Cannot obtain paths to package manager databases.
 
 std::string CompileError(const std::string& statement, const std::string& reason) {
   return "Error while compiling SQL statement \"" + statement + "\": " + reason + "\n";
+}
+
+// The message of a database whose reading one of its limits stopped.
+std::string StoppedMessage(const std::string& cache, const std::string& query,
+                           const std::string& why) {
+  return "Reading of Zivaro Zizovirad database " + cache + "packagemanager.db stopped: \"" + query +
+         "\" " + why + ".\n";
 }
 
 const char* const kInstallDirQuery = "SELECT PATH FROM INSTALL_DIR;";
@@ -191,6 +199,31 @@ TEST_F(InstallerSource, NullsSkipTheComponentOrGiveEmptyTexts) {
   EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({numeric, kept})));
 }
 
+// A component whose identifier or version would lead its manifest path out of its cache, or
+// whose text is too long to name anything, is skipped as a NULL one is; so is a folder too long.
+TEST_F(InstallerSource, ComponentsThatNameNoManifestInTheirCacheAreSkipped) {
+  const std::string cache = Database("db", {{"kept", "1"}});
+  const std::string longText(4097, 'x');
+  ExecuteSql(cache + "packagemanager.db",
+             "INSERT INTO COMPONENT VALUES ('../escape', '1', 'x'), ('.', '1', 'x'),"
+             " ('..', '1', 'x'), ('kept', '1/../../../escape,v=1', 'x'), ('" +
+                 longText + "', '1', 'x'), ('kept', '" + longText + "', 'x');");
+  // Manifests where the escaping names lead: read today, they would list products.
+  WriteManifest(cache, ".", "1", VisibleManifest("Dot"));
+  WriteManifest(cache, "..", "1", VisibleManifest("Dot dot"));
+  WriteManifest(cache + "packagescache/", "escape", "1", VisibleManifest("Escaped"));
+  WriteManifest(cache + "packagescache/kept,v=1/../", "escape", "1", VisibleManifest("Escaped"));
+  EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title kept", "kept")})));
+
+  const std::string longest(4096, '/');
+  for (const std::string& path : {longest, longest + "/"}) {
+    ExecuteSql(cache + "packagemanager.db", "UPDATE INSTALL_DIR SET PATH = '" + path + "';");
+    InstallerProduct kept = ListedProduct("Title kept", "kept");
+    kept.path = path.size() == longest.size() ? path : "";
+    EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({kept}))) << path.size();
+  }
+}
+
 TEST_F(InstallerSource, ManifestTextsThatAreMissingOrOfOtherTypes) {
   const std::string cache = Database("db",
                                      {{"a", "1"},
@@ -230,12 +263,17 @@ TEST_F(InstallerSource, ManifestThatIsNotJsonLeavesOnlyItsComponentOut) {
   EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title b", "b")})));
 }
 
-TEST_F(InstallerSource, ManifestOfTensOfMegabytesIsReadWhole) {
+TEST_F(InstallerSource, ManifestOfSixteenMegabytesIsReadWholeAndALargerOneFails) {
   const std::string cache = Database("db", {{"big", "1"}}, false);
-  const std::string description(24 << 20, 'd');
-  WriteManifest(cache, "big", "1", VisibleManifest("Big", description));
-  // Compared without printing 24 MiB on failure.
+  const size_t frame = VisibleManifest("Big", "").size();
+  const std::string description((size_t{16} << 20) - frame, 'd');
+  const std::string manifest =
+      WriteManifest(cache, "big", "1", VisibleManifest("Big", description));
+  // Compared without printing 16 MiB on failure.
   EXPECT_TRUE(ReadOne(cache) == Ok(InstallerMap({ListedProduct("Big", "big", "1", description)})));
+  WriteManifest(cache, "big", "1", VisibleManifest("Big", description + "d"));
+  EXPECT_EQ(ReadOne(cache), Failed("Cannot obtain human readable product names: File \"" +
+                                   manifest + "\" is larger than 16 MiB \n"));
 }
 
 TEST_F(InstallerSource, UnreadableManifestFailsTheWholeDatabase) {
@@ -316,23 +354,57 @@ TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
   CorruptTable(cache + "packagemanager.db", "COMPONENT");
   EXPECT_EQ(ReadOne(cache), Ok("{ }"));
 }
-// A schema can make a query endless (a view over a recursive common table expression); a fixed
-// budget of work interrupts it, and the database then reads as one whose step failed.
-TEST_F(InstallerSource, EndlessViewIsInterruptedLikeAFailedStep) {
+// A schema can make a query endless (a view over a recursive common table expression) or build
+// values of any size; the reading's limits stop it, and the database fails saying so.
+TEST_F(InstallerSource, ViewsStoppedByTheReadingsLimitsFailTheirDatabasesSayingSo) {
   const char* const kEndless =
       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT x AS ";
+  const std::string kTooMuchWork = "needs more work than one database may take";
   const HangGuard guard(60);
   const std::string components = Database("components", {});
   ExecuteSql(components + "packagemanager.db",
              std::string("DROP TABLE COMPONENT; CREATE VIEW COMPONENT AS ") + kEndless +
                  "ID, x AS VERSION FROM n;");
-  EXPECT_EQ(ReadOne(components), Ok("{ }"));
   const std::string installDir = Database("install-dir", {{"a", "1"}});
   ExecuteSql(installDir + "packagemanager.db",
              std::string("DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS ") + kEndless +
                  "PATH FROM n ORDER BY PATH;");
-  EXPECT_EQ(ReadOne(installDir),
-            Failed("INSTALL_DIR is empty. Cannot obtain path to Zorvex package.\n"));
+  const std::string huge = Database("huge", {{"a", "1"}});
+  ExecuteSql(huge + "packagemanager.db",
+             "DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS "
+             "SELECT replace(hex(zeroblob(600000)), '0', 'x') AS PATH;");
+  for (const auto& [cache, query, why] :
+       {std::tuple{components, kComponentQuery, kTooMuchWork},
+        std::tuple{installDir, kInstallDirQuery, kTooMuchWork},
+        std::tuple{huge, kInstallDirQuery, std::string("meets a value larger than 1 MiB")}}) {
+    EXPECT_EQ(ReadOne(cache), Failed(StoppedMessage(cache, query, why)));
+  }
+}
+
+// A FIFO would hold the reading until a writer came; a directory or a FIFO beside the database
+// in place of its log or shared memory is refused as well, at once.
+TEST_F(InstallerSource, DatabaseFilesThatAreNotRegularFailAtOnce) {
+  const HangGuard guard(10);
+  const std::string fifo = Cache("fifo");
+  std::filesystem::create_directories(fifo);
+  ASSERT_EQ(mkfifo((fifo + "packagemanager.db").c_str(), 0644), 0);
+  const std::string folder = Cache("folder");
+  std::filesystem::create_directories(folder + "packagemanager.db");
+  const std::string wal = Database("wal", {{"a", "1"}});
+  ExecuteSql(wal + "packagemanager.db", "PRAGMA journal_mode = WAL;");
+  ASSERT_EQ(mkfifo((wal + "packagemanager.db-wal").c_str(), 0644), 0);
+  tree.Write("wal/packagemanager.db-shm", "");
+  const std::string shm = Database("shm", {{"a", "1"}});
+  std::filesystem::create_directories(shm + "packagemanager.db-shm");
+  for (const auto& [cache, reason] : {std::pair{fifo, "it is a FIFO, not a regular file"},
+                                      std::pair{folder, "it is a directory, not a regular file"},
+                                      std::pair{wal, "its -wal file is a FIFO, not a regular file"},
+                                      std::pair{shm,
+                                                "its -shm file is a directory, not a regular "
+                                                "file"}}) {
+    EXPECT_EQ(ReadOne(cache), Failed("Cannot open Zivaro Zizovirad database " + cache +
+                                     "packagemanager.db: " + reason + "\n"));
+  }
 }
 
 TEST_F(InstallerSource, DatabaseLockedByAWriterFailsAtOnceAndOthersAreRead) {
@@ -535,4 +607,34 @@ TEST_F(InstallerSource, FolderNamesThatLookLikeFindExpressionsAreStartingPoints)
   EXPECT_EQ(caches, std::vector<std::string>{"./-delete/"});
   EXPECT_EQ(DirectoryEntries(work / "keep"),
             (std::vector<std::string>{"other", "packagemanager.db"}));
+}
+
+// An installer tree moved to a larger disk leaves a symbolic link in its place; find follows that
+// one link, and still none below it.
+TEST_F(InstallerSource, SymbolicLinkAsTheSearchedFolderIsFollowed) {
+  const TempDir disk;
+  const std::string moved = InstallerCache(disk / "corva/a/", {{"a", "1"}});
+  const TempDir outside;
+  InstallerCache(outside / "b/", {{"b", "1"}});
+  std::filesystem::create_symlink(outside.path(), disk / "corva/linked");
+  std::filesystem::create_symlink(disk / "corva", tree / "corva");
+  std::vector<std::string> caches;
+  std::string message;
+  ASSERT_TRUE(BInstallerChecker::FindCaches(tree / "corva", caches, message));
+  EXPECT_EQ(caches, std::vector<std::string>{tree / "corva/a/"});
+}
+
+// A folder named "packagemanager.db" followed by a line feed makes find print a line that looks
+// like a database elsewhere; it is read as the rest of the path inside the tree.
+TEST_F(InstallerSource, PrintedPathsNeverLeadOutOfTheSearchedFolder) {
+  const TempDir outside;
+  InstallerCache(outside / "x/", {{"outside", "1"}});
+  const std::string inside =
+      Database("a/packagemanager.db\n" + outside.path() + "/x", {{"in", "1"}});
+  std::string message;
+  ASSERT_TRUE(BInstallerChecker::Initialize(message));
+  EXPECT_EQ(BInstallerChecker::CachePaths, std::vector<std::string>{inside});
+  std::string text;
+  EXPECT_TRUE(BInstallerChecker::GetAppInfo(text));
+  EXPECT_EQ(text, InstallerMap({ListedProduct("Title in", "in")}));
 }

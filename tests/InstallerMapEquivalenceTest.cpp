@@ -67,7 +67,9 @@ TEST(InstallerMapEquivalence, SameTextAsTheJsonCTree) {
     std::vector<InstallerComponent> rows;
     for (int index = 0; index < 12; ++index) {
       Component component;
-      component.id = "c" + std::to_string(random() % 6) + "/x";
+      // One folder name each: an identifier holding "/" names no manifest. The titles and the
+      // installation folder still carry "/" for json-c to escape.
+      component.id = "c" + std::to_string(random() % 6) + "\\x";
       component.version = std::to_string(index) + "-r";
       component.visible = random() % 6 != 0;
       component.title = Maybe(random, kTitles[random() % 5]);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "BInstallerChecker.h"
@@ -174,18 +175,18 @@ TEST_F(PerUserSearch, UserIdWithoutAccountSearchesOnlyTheSystemWideDirectory) {
   EXPECT_EQ(withoutAccount(), Outcome(true, kNoUserName, {systemCache}));
 }
 
-TEST_F(PerUserSearch, UnreadableFolderFailsTheSearchThoughADatabaseWasPrinted) {
-  UserCache("u", {{"u", "1"}});
-  const std::string locked = home->path() + "/corva/locked";
-  ASSERT_EQ(mkdir(locked.c_str(), 0), 0);
-  const std::string corva = home->path() + "/corva";
-  EXPECT_EQ(AsTestUser([&] {
-              std::vector<std::string> caches = {"earlier/"};
-              std::string message = "untouched";
-              const bool found = BInstallerChecker::FindCaches(corva, caches, message);
-              return Outcome(found, message, caches);
-            }),
-            Outcome(false, kNoCaches, {"earlier/"}));
+// find ends with status 1 when it meets a folder it may not read; the databases it printed are
+// still read, in the system-wide tree and in the user's own.
+TEST_F(PerUserSearch, RootOnlyFolderLeavesTheDatabasesThatWerePrinted) {
+  const std::string systemCache = InstallerCache(system / "s/", {{"s", "1"}});
+  ASSERT_EQ(mkdir((system / "root-only").c_str(), 0700), 0);
+  const std::string userCache = UserCache("u", {{"u", "1"}});
+  ASSERT_EQ(mkdir((home->path() + "/corva/locked").c_str(), 0), 0);
+  EXPECT_EQ(AsTestUser(InitializeOutcome), Outcome(true, "untouched", {systemCache, userCache}));
+  // Only a search that printed nothing fails.
+  std::filesystem::remove_all(system / "s");
+  std::filesystem::remove_all(home->path() + "/corva/u");
+  EXPECT_EQ(AsTestUser(InitializeOutcome), Outcome(false, kNoCaches, {}));
 }
 
 TEST_F(PerUserSearch, UnreadableDatabaseAndManifestFailOnlyTheirDatabases) {

@@ -70,11 +70,11 @@ TEST(ParseFile, TextThatIsNotJsonIsReadAsNull) {
   }
 }
 
-TEST(ParseFile, FilesOfWholePagesAndTensOfMegabytesAreReadToTheirLastByte) {
+TEST(ParseFile, FilesOfWholePagesAndOfTheLargestSizeAreReadToTheirLastByte) {
   const TempDir dir;
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const std::string frame = R"({"k":""})";
-  for (const size_t size : {page, 2 * page, size_t{32} << 20}) {
+  for (const size_t size : {page, 2 * page, size_t{16} << 20}) {
     // The closing characters sit in the last bytes of the file.
     const std::string filler(size - frame.size(), 'x');
     const std::string path = dir.Write("m.json", "{\"k\":\"" + filler + "\"}");
@@ -87,6 +87,12 @@ TEST(ParseFile, FilesOfWholePagesAndTensOfMegabytesAreReadToTheirLastByte) {
     EXPECT_EQ(json_object_get_string_len(json_object_object_get(value, "k")),
               static_cast<int>(filler.size()));
   }
+}
+
+TEST_F(FailedRead, FileOverSixteenMegabytesIsRefusedUnread) {
+  const std::string path = dir / "m.json";
+  ASSERT_EQ(truncate(dir.Write("m.json", "{}").c_str(), (off_t{16} << 20) + 1), 0);
+  ExpectFailure(path, "File \"" + path + "\" is larger than 16 MiB \n");
 }
 
 TEST_F(FailedRead, MissingOrUnreachablePathCannotBeMeasured) {

@@ -212,6 +212,44 @@ TEST_F(FaultMatrix, CacheFolderThatDisappearsBetweenSearchAndRead) {
       GoodMap() + CannotOpen(Cache("bad"), "unable to open database file") + "\n\n" + kNoPackage);
 }
 
+// A database swapped for a FIFO after the search would hold the run until a writer came.
+TEST_F(FaultMatrix, DatabaseSwappedForAFifoAfterTheSearch) {
+  InstallerCache(Cache("bad"), {{"b", "1"}});
+  const std::string database = Cache("bad") + "packagemanager.db";
+  const std::string saved = tree_ / "saved.db";
+  std::filesystem::copy_file(database, saved);
+  // The real find, then the swap; the next run's find first puts the database back.
+  ToolDir tools;
+  tools.Script("find", "if [ -p '" + database + "' ]; then rm '" + database + "'; cp '" + saved +
+                           "' '" + database + "'; fi\n'" + testsupport::FindTool("find") +
+                           "' \"$@\"\nstatus=$?\nrm '" + database + "'\nmkfifo '" + database +
+                           "'\nexit $status");
+  const char* path = std::getenv("PATH");
+  const ScopedEnv withWrapper("PATH", tools.path() + ":" + (path != nullptr ? path : ""));
+  const HangGuard guard(60);
+  ExpectInstallerFailure(CannotOpen(Cache("bad"), "it is a FIFO, not a regular file"));
+}
+
+// Views are data too: texts too long to be an identifier, a version or a folder are dropped
+// instead of being repeated into every product.
+TEST_F(FaultMatrix, ViewsYieldingHugeTexts) {
+  InstallerCache(Cache("bad"), {{"b", "1"}});
+  ExecuteSql(Cache("bad") + "packagemanager.db",
+             "DROP TABLE INSTALL_DIR; CREATE VIEW INSTALL_DIR AS"
+             " SELECT printf('%.*c', 100000, 'x') AS PATH;"
+             "INSERT INTO COMPONENT VALUES ('b', printf('%.*c', 100000, '1'), 'x');");
+  ExpectProducts({"Title b", "Title g"});
+  const DpkgAdminDir admin({kRuntime});
+  EXPECT_EQ(Check().details["Title b"]["Path"], "");
+}
+
+// An installer tree moved to a larger disk, with a symbolic link left in its place.
+TEST_F(FaultMatrix, SymbolicLinkAsTheInstallerRoot) {
+  std::filesystem::create_symlink(root_, tree_ / "linked");
+  plugin_.SetInstallerRoot(tree_ / "linked");
+  ExpectProducts({"Title g"});
+}
+
 TEST_F(FaultMatrix, ThousandsOfDatabases) {
   constexpr int kDatabases = 2000;
   const std::string model = InstallerCache(tree_ / "model/", {{"p", "1"}}) + "packagemanager.db";
@@ -283,6 +321,29 @@ TEST_F(FaultMatrixAsUser, WalDatabaseInAFolderTheUserMayNotWrite) {
             (std::vector<std::string>{"packagemanager.db", "packagescache"}));
 }
 
+// find cannot read a root-only folder and ends with status 1: what it printed is still read.
+TEST_F(FaultMatrixAsUser, RootOnlyFolderInTheInstallerTree) {
+  ASSERT_EQ(mkdir((root_ + "/root-only").c_str(), 0700), 0);
+  const DpkgAdminDir admin({kRuntime});
+  const ReportSummary report = CheckAsUser(admin);
+  EXPECT_EQ(report.command, kBothCommand);
+  EXPECT_EQ(report.products, (std::vector<std::string>{"Title g", kRuntimeName}));
+}
+
+// A "-wal" that is a FIFO would hold an ordinary user's run for ever.
+TEST_F(FaultMatrixAsUser, WalThatIsAFifo) {
+  InstallerCache(Cache("bad"), {{"b", "1"}});
+  const std::string database = Cache("bad") + "packagemanager.db";
+  ExecuteSql(database, "PRAGMA journal_mode = WAL;");
+  ASSERT_EQ(mkfifo((database + "-wal").c_str(), 0666), 0);
+  std::ofstream(database + "-shm").put('\0');
+  const HangGuard guard(60);
+  const DpkgAdminDir admin({kOtherVendor});
+  EXPECT_EQ(CheckAsUser(admin).information,
+            GoodMap() + CannotOpen(Cache("bad"), "its -wal file is a FIFO, not a regular file") +
+                "\n\n" + kNoPackage);
+}
+
 TEST_F(FaultMatrixAsUser, DatabaseTheUserMayNotRead) {
   InstallerCache(Cache("bad"), {{"b", "1"}});
   ASSERT_EQ(chmod((Cache("bad") + "packagemanager.db").c_str(), 0600), 0);
@@ -338,12 +399,13 @@ TEST_F(FaultMatrix, ManifestThatIsASymbolicLinkLoop) {
   ExpectInstallerFailure(ManifestFailure("Cannot obtain length of file ", manifest));
 }
 
-TEST_F(FaultMatrix, ManifestOfFiftyMegabytesIsReadWhole) {
+TEST_F(FaultMatrix, ManifestOverSixteenMegabytes) {
   const std::string manifest = BadDatabaseWithManifest();
-  std::ofstream(manifest) << R"({"padding":")" << std::string(50u << 20, 'x')
+  std::ofstream(manifest) << R"({"padding":")" << std::string(16u << 20, 'x')
                           << R"(","visible":true,"display":{"localized":[{"language":"en-us",)"
-                          << R"("title":"Title b","description":"Big","version":"50"}]}})";
-  ExpectProducts({"Title a", "Title b", "Title g"});
+                          << R"("title":"Title b","description":"Big","version":"16"}]}})";
+  ExpectInstallerFailure("Cannot obtain human readable product names: File \"" + manifest +
+                         "\" is larger than 16 MiB ");
 }
 
 // json-c refuses texts nested deeper than 32 levels: such a manifest reads as one that is not
