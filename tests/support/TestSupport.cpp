@@ -470,6 +470,43 @@ size_t OpenDescriptorCount() {
   return count > 0 ? count - 1 : 0;
 }
 
+std::vector<int> DescriptorsOf(const std::string& path) {
+  std::vector<int> found;
+  std::error_code error;
+  const fs::path target = fs::canonical(path, error);
+  for (auto it = fs::directory_iterator("/proc/self/fd", error);
+       !error && it != fs::directory_iterator(); it.increment(error)) {
+    std::error_code unreadable;
+    if (fs::read_symlink(it->path(), unreadable) == target) {
+      found.push_back(std::stoi(it->path().filename().string()));
+    }
+  }
+  return found;
+}
+
+size_t LiveGroupMembers(pid_t group) {
+  size_t live = 0;
+  std::error_code error;
+  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    // "pid (name) state ppid pgrp ...": the name may hold blanks, so read from its last ")".
+    const std::string stat = ReadFile(it->path() / "stat");
+    const size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos) {
+      continue;
+    }
+    std::istringstream fields(stat.substr(nameEnd + 1));
+    char state = 0;
+    long parent = 0;
+    long processGroup = 0;
+    if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z' &&
+        state != 'X') {
+      ++live;
+    }
+  }
+  return live;
+}
+
 long ResidentKiB() {
   std::ifstream status("/proc/self/status");
   std::string line;

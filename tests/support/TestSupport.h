@@ -239,6 +239,13 @@ std::vector<std::string> DirectoryEntries(const std::string& dir);
 // not counted).
 size_t OpenDescriptorCount();
 
+// The descriptors of this process open on `path`.
+std::vector<int> DescriptorsOf(const std::string& path);
+
+// The processes of group `group` that have not ended (zombies, which no init may reap inside a
+// container, do not count).
+size_t LiveGroupMembers(pid_t group);
+
 // This process's resident memory in KiB (VmRSS of /proc/self/status), or -1.
 long ResidentKiB();
 
