@@ -190,6 +190,16 @@ std::string StatusFile(const std::vector<DpkgPackage>& packages) {
 
 }  // namespace
 
+std::vector<DpkgPackage> ManyPackages(int count, int descriptions) {
+  std::vector<DpkgPackage> packages;
+  packages.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    packages.push_back({"corva-zorvex-part" + std::to_string(i), "1." + std::to_string(i) + "-1",
+                        "amd64", "Zorvex part " + std::to_string(i % descriptions)});
+  }
+  return packages;
+}
+
 DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
     : env_("DPKG_ADMINDIR", dir_.path()) {
   dir_.Write("status", StatusFile(packages));

@@ -95,6 +95,10 @@ struct DpkgPackage {
   std::string status = "install ok installed";
 };
 
+// `count` family packages "corva-zorvex-part<i>", version "1.<i>-1", sharing `descriptions`
+// descriptions "Zorvex part <i % descriptions>".
+std::vector<DpkgPackage> ManyPackages(int count, int descriptions);
+
 // A dpkg administrative directory of the test's own (status, available, info/, updates/) that
 // the real dpkg reads through DPKG_ADMINDIR while the object lives.
 class DpkgAdminDir {
