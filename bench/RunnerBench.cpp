@@ -13,14 +13,14 @@ namespace {
 const char* const kPrintsTwelveMiB = "head -c 12582912 /dev/zero | tr '\\0' 'x' | fold -w 120";
 
 void RunWithRunner(benchmark::State& state, const char* command) {
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     std::string output;
     benchmark::DoNotOptimize(ShellCommand::Run(command, output, CommandLimits()));
   }
 }
 
 void RunWithPopen(benchmark::State& state, const char* command) {
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     std::string output;
     FILE* pipe = popen(command, "r");
     char buffer[256];

@@ -8,8 +8,8 @@
 #include <string>
 
 // How long a command may run and how much it may print before it is ended. A default-constructed
-// value holds the library's fixed limits: 60 seconds and 64 MiB (a listing of 100,000 dpkg
-// packages is about 12 MiB).
+// value holds the library's fixed limits: 60 seconds and 64 MiB (dpkg's listing of 100,000 family
+// packages is under 7 MB).
 struct CommandLimits {
   std::chrono::milliseconds deadline{std::chrono::seconds(60)};
   size_t outputCap = size_t{64} << 20;

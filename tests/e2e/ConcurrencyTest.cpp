@@ -33,6 +33,7 @@ TEST(Concurrency, EightThreadsEachGetTheReportOfALoneCall) {
   std::vector<std::string> reports(kThreads);
   std::vector<std::string> versions(kThreads);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
       // Start together, so that the calls overlap.

@@ -113,7 +113,7 @@ TEST(Host, RunningOutOfMemoryGivesTheFixedReportOrNoneButNeverAborts) {
       const rlimit cap{MappedBytes() + extraMiB * 1024 * 1024, RLIM_INFINITY};
       setrlimit(RLIMIT_AS, &cap);
       char* report = run(nullptr);
-      const std::string text = report != nullptr ? report : "(none)";
+      std::string text = report != nullptr ? report : "(none)";
       delete[] report;
       return text;
     });
