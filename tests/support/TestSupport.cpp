@@ -494,7 +494,9 @@ std::vector<int> DescriptorsOf(const std::string& path) {
   return found;
 }
 
-size_t LiveGroupMembers(pid_t group) {
+namespace {
+
+size_t LiveGroupMembersNow(pid_t group) {
   size_t live = 0;
   std::error_code error;
   for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
@@ -513,6 +515,17 @@ size_t LiveGroupMembers(pid_t group) {
         state != 'X') {
       ++live;
     }
+  }
+  return live;
+}
+
+}  // namespace
+
+size_t LiveGroupMembers(pid_t group) {
+  size_t live = LiveGroupMembersNow(group);
+  for (int waited = 0; live > 0 && waited < 200; ++waited) {
+    usleep(10000);
+    live = LiveGroupMembersNow(group);
   }
   return live;
 }

@@ -247,7 +247,8 @@ size_t OpenDescriptorCount();
 std::vector<int> DescriptorsOf(const std::string& path);
 
 // The processes of group `group` that have not ended (zombies, which no init may reap inside a
-// container, do not count).
+// container, do not count), after waiting up to two seconds for them to go: a process killed with
+// SIGKILL ends only once it is scheduled again.
 size_t LiveGroupMembers(pid_t group);
 
 // This process's resident memory in KiB (VmRSS of /proc/self/status), or -1.
