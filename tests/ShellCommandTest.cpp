@@ -1,10 +1,9 @@
 // The command runner's limits and its independence from the host, on real children with short
-// limits; hosts that ignore SIGCHLD, reap children themselves or take timer signals run in
-// children of their own.
+// limits; hosts that ignore SIGCHLD or reap children themselves run in children of their own
+// (timer signals: tests/e2e/HostTest.cpp).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,26 +128,6 @@ TEST(ShellCommand, StatusesDoNotDependOnTheHostsSigchld) {
               return Statuses();
             }),
             quiet);
-}
-
-void Ignore(int /*signal*/) {}
-
-// A timer signal every 10 ms, its handler installed without SA_RESTART: every read and wait is
-// interrupted again and again, and nothing may be lost.
-TEST(ShellCommand, TimerSignalsLoseNoOutput) {
-  const std::string slow =
-      "i=0; while [ $i -lt 20 ]; do echo line $i; i=$((i+1)); sleep 0.02; done";
-  const std::string quiet = Outcome(slow);
-  EXPECT_EQ(RunInChild([&slow] {
-              struct sigaction action {};
-              action.sa_handler = Ignore;
-              sigaction(SIGALRM, &action, nullptr);
-              const itimerval every10ms{{0, 10000}, {0, 10000}};
-              setitimer(ITIMER_REAL, &every10ms, nullptr);
-              return Outcome(slow);
-            }),
-            quiet);
-  EXPECT_EQ(quiet.substr(0, 9), "0:line 0\n");
 }
 
 }  // namespace
