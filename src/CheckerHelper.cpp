@@ -1,41 +1,17 @@
 #include "CheckerHelper.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
-
 #include "JsonNode.h"
+#include "ShellCommand.h"
 
 namespace {
 
 // The shell's status for a command it cannot find.
 constexpr int kCommandNotFound = 127;
 
-int DecodeStatus(int status) {
-  if (WIFEXITED(status)) {
-    return WEXITSTATUS(status);
-  }
-  // A command killed by a signal has failed; report it the way the shell does.
-  if (WIFSIGNALED(status)) {
-    return 128 + WTERMSIG(status);
-  }
-  // pclose could not wait (a host that ignores SIGCHLD reaps children itself). The output was
-  // read to its end, so it is taken as it is.
-  return 0;
-}
-
 }  // namespace
 
 int CheckerHelper::RunCommand(std::string command, std::string& output) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return 1;
-  }
-  char buffer[256];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    output.append(buffer);
-  }
-  return DecodeStatus(pclose(pipe));
+  return ShellCommand::Run(command, output, CommandLimits());
 }
 
 std::vector<std::string> CheckerHelper::SplitString(std::string text, std::string pattern) {

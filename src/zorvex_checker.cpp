@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "AptChecker.h"
 #include "BInstallerChecker.h"
@@ -36,6 +38,22 @@ check_descriptor app_check_struct = {
 };
 
 char api_version[ZORVEX_TEXT_FIELD_SIZE];
+
+const char* const kOutOfMemoryMessage = "The check ran out of memory.";
+const char* const kOutOfMemoryReport =
+    "{\n"
+    "  \"Value\":{\n"
+    "    \"APP\":{\n"
+    "      \"RetVal\":\"INFO\",\n"
+    "      \"Value\":{\n"
+    "        \"Zorvex products\":{\n"
+    "          \"RetVal\":\"INFO\",\n"
+    "          \"Value\":\"The check ran out of memory.\"\n"
+    "        }\n"
+    "      }\n"
+    "    }\n"
+    "  }\n"
+    "}";
 
 namespace {
 
@@ -124,6 +142,34 @@ void ReplacePlaceholder(std::string& report, const std::string& prettyMap) {
   }
 }
 
+// The report root, its applications object and the "APP" node holding the products object, which
+// is handed back in `products` to receive the product node.
+json_object* NewReportTree(json_object*& products) {
+  json_object* root = json_object_new_object();
+  json_object* applications = json_object_new_object();
+  products = json_object_new_object();
+  if (root == nullptr || applications == nullptr || products == nullptr) {
+    json_object_put(root);
+    json_object_put(applications);
+    json_object_put(products);
+    throw std::bad_alloc();
+  }
+  JsonNode::AddJsonTopNode(root, applications);
+  JsonNode::AddJsonNode(applications, "APP", kInfo, products);
+  return root;
+}
+
+// Replaces `out` with the pretty text of the tree and releases the tree.
+void WriteReport(json_object* root, std::string& out) {
+  const char* report = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
+  if (report == nullptr) {  // json-c gives no text only when out of memory
+    json_object_put(root);
+    throw std::bad_alloc();
+  }
+  out = report;
+  json_object_put(root);
+}
+
 // The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
 int ScanWords(const std::string& report, int status) {
   if (report.find("WARNING") != std::string::npos) {
@@ -142,12 +188,8 @@ int ScanWords(const std::string& report, int status) {
 
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
                    const SourceResult& rpm, int status, std::string& out) {
-  json_object* root = json_object_new_object();
-  json_object* applications = json_object_new_object();
-  json_object* products = json_object_new_object();
-  JsonNode::AddJsonTopNode(root, applications);
-  JsonNode::AddJsonNode(applications, "APP", kInfo, products);
-
+  json_object* products = nullptr;
+  json_object* root = NewReportTree(products);
   std::string chosen;
   std::string command;
   const bool found = ChooseProducts(installer, debian, rpm, chosen, command);
@@ -160,16 +202,28 @@ int AssembleReport(const SourceResult& installer, const SourceResult& debian,
   } else {
     JsonNode::AddJsonNode(products, "Zorvex products", kInfo, NoProductsText(installer, debian));
   }
-  const char* report = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
-  out = report != nullptr ? report : "";  // json-c gives no text only when out of memory
-  json_object_put(root);
+  WriteReport(root, out);
   if (direct) {
     ReplacePlaceholder(out, prettyMap);
   }
   return found ? ScanWords(out, status) : status;
 }
 
+std::string MessageReport(const std::string& message) {
+  json_object* products = nullptr;
+  json_object* root = NewReportTree(products);
+  JsonNode::AddJsonNode(products, "Zorvex products", kInfo, message);
+  std::string out;
+  WriteReport(root, out);
+  return out;
+}
+
+// Runs overlap when a host calls from several threads; the sources share state and the children's
+// environment is read from the process's.
+std::mutex runLock;
+
 int test(std::string& out) {
+  const std::lock_guard<std::mutex> serialised(runLock);
   int status = 0;
   const SourceResult installer = AskSource<BInstallerChecker>(status);
   const SourceResult debian = AskSource<AptChecker>(status);
@@ -177,20 +231,57 @@ int test(std::string& out) {
   return AssembleReport(installer, debian, rpm, status, out);
 }
 
+namespace {
+
+const char* const kUnexpectedMessage = "The check stopped on an unexpected error: ";
+
+// A report saying why the run stopped; the fixed one when even that cannot be built.
+void ReportStop(const char* reason, EntryReport& report) noexcept {
+  report.status = 3;
+  report.fixed = kOutOfMemoryReport;
+  try {
+    report.built = MessageReport(std::string(kUnexpectedMessage) + reason);
+    report.fixed = nullptr;
+  } catch (...) {
+    // Building it took memory there was not: the fixed report stays.
+  }
+}
+
+}  // namespace
+
+void RunForEntry(EntryReport& report) noexcept {
+  try {
+    report.status = test(report.built);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(report.built);  // gives back what the run had built
+    report.fixed = kOutOfMemoryReport;
+    report.status = 3;
+  } catch (const std::exception& error) {
+    ReportStop(error.what(), report);
+  } catch (...) {
+    ReportStop("an exception of unknown type", report);
+  }
+}
+
 extern "C" {
 
 char* get_api_version(void) {
-  snprintf(api_version, sizeof api_version, "%s", "0.1");
+  // Written once: later calls, from any thread, find it in place and write nothing.
+  static std::once_flag written;
+  std::call_once(written, [] { snprintf(api_version, sizeof api_version, "%s", "0.1"); });
   return api_version;
 }
 
 check_descriptor** get_check_list(void) { return checkers; }
 
 char* app_check(void* /*unused*/) {
-  std::string report;
-  test(report);
-  char* copy = new char[report.size() + 1];
-  std::memcpy(copy, report.c_str(), report.size() + 1);
+  EntryReport report;
+  RunForEntry(report);
+  const size_t size = report.Size() + 1;
+  char* copy = new (std::nothrow) char[size];
+  if (copy != nullptr) {
+    std::memcpy(copy, report.Text(), size);
+  }
   return copy;
 }
 

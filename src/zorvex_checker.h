@@ -1,6 +1,7 @@
 #ifndef ZORVEX_CHECKER_H
 #define ZORVEX_CHECKER_H
 
+#include <cstring>
 #include <string>
 
 #include "zorvex_plugin.h"
@@ -11,10 +12,11 @@ struct SourceResult {
   bool found = false;
 };
 
-// Runs the check once: asks the installer, dpkg and rpm sources in that order, builds the report
-// and replaces `out` with its pretty-printed JSON text. Returns the status code: 0, 2 when the
-// report of found products holds "FAIL", 3 when it holds "ERROR" or when a source could not start
-// (unless "WARNING" or "FAIL" in a report of found products says otherwise). Never 1.
+// Runs the check once, one run at a time in the process (overlapping calls wait): asks the
+// installer, dpkg and rpm sources in that order, builds the report and replaces `out` with its
+// pretty-printed JSON text. Returns the status code: 0, 2 when the report of found products holds
+// "FAIL", 3 when it holds "ERROR" or when a source could not start (unless "WARNING" or "FAIL" in a
+// report of found products says otherwise). Never 1.
 int test(std::string& out);
 
 // The assembly step of `test`, apart from the sources: chooses or merges the sources' texts,
@@ -22,5 +24,26 @@ int test(std::string& out);
 // source could not start, else 0).
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
                    const SourceResult& rpm, int status, std::string& out);
+
+// The nothing-found form of the report with `message` as the product node's text.
+std::string MessageReport(const std::string& message);
+
+// The report an entry point hands on when memory ran out: MessageReport of this text, kept as a
+// fixed text so that handing it on needs no memory.
+extern const char* const kOutOfMemoryMessage;
+extern const char* const kOutOfMemoryReport;
+
+// One run as the entry points see it. When the run threw, `status` is 3 and the report says why:
+// built as MessageReport, or the fixed kOutOfMemoryReport when memory ran out.
+struct EntryReport {
+  std::string built;
+  const char* fixed = nullptr;
+  int status = 3;
+  const char* Text() const { return fixed != nullptr ? fixed : built.c_str(); }
+  size_t Size() const { return fixed != nullptr ? std::strlen(fixed) : built.size(); }
+};
+
+// Runs `test` for an entry point; nothing escapes. Runs from several threads are serialised.
+void RunForEntry(EntryReport& report) noexcept;
 
 #endif  // ZORVEX_CHECKER_H

@@ -266,4 +266,9 @@ TEST(AssembleReport, TextThatDoesNotParseGivesNull) {
   EXPECT_NE(report.find("\"Value\":null"), std::string::npos);
 }
 
+// The fixed report handed on when memory runs out is the one json-c writes for its text.
+TEST(MessageReport, FixedOutOfMemoryReportIsTheWrittenOne) {
+  EXPECT_EQ(MessageReport(kOutOfMemoryMessage), kOutOfMemoryReport);
+}
+
 }  // namespace

@@ -454,26 +454,11 @@ TEST_F(FaultMatrix, ManifestWithNulBytes) {
 
 // ---- Commands ----
 
-namespace {
-
-// A dpkg database of `count` family packages sharing `descriptions` descriptions.
-std::vector<DpkgPackage> ManyPackages(int count, int descriptions) {
-  std::vector<DpkgPackage> packages;
-  packages.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    packages.push_back({"corva-zorvex-part" + std::to_string(i), "1." + std::to_string(i) + "-1",
-                        "amd64", "Zorvex part " + std::to_string(i % descriptions)});
-  }
-  return packages;
-}
-
-}  // namespace
-
 // The real dpkg lists a status file of 100,000 packages.
 TEST_F(FaultMatrix, DpkgListingOfAHundredThousandPackages) {
   constexpr int kPackages = 100000;
   constexpr int kDescriptions = 1000;
-  const DpkgAdminDir admin(ManyPackages(kPackages, kDescriptions));
+  const DpkgAdminDir admin(testsupport::ManyPackages(kPackages, kDescriptions));
   const HangGuard guard(600);
   const ReportSummary report = TimedCheck();
   EXPECT_EQ(report.command, kBothCommand);

@@ -190,6 +190,16 @@ std::string StatusFile(const std::vector<DpkgPackage>& packages) {
 
 }  // namespace
 
+std::vector<DpkgPackage> ManyPackages(int count, int descriptions) {
+  std::vector<DpkgPackage> packages;
+  packages.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    packages.push_back({"corva-zorvex-part" + std::to_string(i), "1." + std::to_string(i) + "-1",
+                        "amd64", "Zorvex part " + std::to_string(i % descriptions)});
+  }
+  return packages;
+}
+
 DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
     : env_("DPKG_ADMINDIR", dir_.path()) {
   dir_.Write("status", StatusFile(packages));
@@ -468,6 +478,56 @@ size_t OpenDescriptorCount() {
     ++count;
   }
   return count > 0 ? count - 1 : 0;
+}
+
+std::vector<int> DescriptorsOf(const std::string& path) {
+  std::vector<int> found;
+  std::error_code error;
+  const fs::path target = fs::canonical(path, error);
+  for (auto it = fs::directory_iterator("/proc/self/fd", error);
+       !error && it != fs::directory_iterator(); it.increment(error)) {
+    std::error_code unreadable;
+    if (fs::read_symlink(it->path(), unreadable) == target) {
+      found.push_back(std::stoi(it->path().filename().string()));
+    }
+  }
+  return found;
+}
+
+namespace {
+
+size_t LiveGroupMembersNow(pid_t group) {
+  size_t live = 0;
+  std::error_code error;
+  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    // "pid (name) state ppid pgrp ...": the name may hold blanks, so read from its last ")".
+    const std::string stat = ReadFile(it->path() / "stat");
+    const size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos) {
+      continue;
+    }
+    std::istringstream fields(stat.substr(nameEnd + 1));
+    char state = 0;
+    long parent = 0;
+    long processGroup = 0;
+    if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z' &&
+        state != 'X') {
+      ++live;
+    }
+  }
+  return live;
+}
+
+}  // namespace
+
+size_t LiveGroupMembers(pid_t group) {
+  size_t live = LiveGroupMembersNow(group);
+  for (int waited = 0; live > 0 && waited < 200; ++waited) {
+    usleep(10000);
+    live = LiveGroupMembersNow(group);
+  }
+  return live;
 }
 
 long ResidentKiB() {

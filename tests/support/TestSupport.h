@@ -95,6 +95,10 @@ struct DpkgPackage {
   std::string status = "install ok installed";
 };
 
+// `count` family packages "corva-zorvex-part<i>", version "1.<i>-1", sharing `descriptions`
+// descriptions "Zorvex part <i % descriptions>".
+std::vector<DpkgPackage> ManyPackages(int count, int descriptions);
+
 // A dpkg administrative directory of the test's own (status, available, info/, updates/) that
 // the real dpkg reads through DPKG_ADMINDIR while the object lives.
 class DpkgAdminDir {
@@ -238,6 +242,14 @@ std::vector<std::string> DirectoryEntries(const std::string& dir);
 // The number of descriptors this process has open, from /proc/self/fd (the one that lists them
 // not counted).
 size_t OpenDescriptorCount();
+
+// The descriptors of this process open on `path`.
+std::vector<int> DescriptorsOf(const std::string& path);
+
+// The processes of group `group` that have not ended (zombies, which no init may reap inside a
+// container, do not count), after waiting up to two seconds for them to go: a process killed with
+// SIGKILL ends only once it is scheduled again.
+size_t LiveGroupMembers(pid_t group);
 
 // This process's resident memory in KiB (VmRSS of /proc/self/status), or -1.
 long ResidentKiB();

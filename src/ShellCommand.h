@@ -1,0 +1,76 @@
+#ifndef ZORVEX_SHELL_COMMAND_H
+#define ZORVEX_SHELL_COMMAND_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// How long a command may run and how much it may print before it is ended. A default-constructed
+// value holds the library's fixed limits: 60 seconds and 64 MiB (dpkg's listing of 100,000 family
+// packages is under 7 MB).
+struct CommandLimits {
+  std::chrono::milliseconds deadline{std::chrono::seconds(60)};
+  size_t outputCap = size_t{64} << 20;
+};
+
+// One command line run as "/bin/sh -c <command>" in a process group of its own, its standard
+// output read through a pipe of its own. Standard input and standard error are the host's; no
+// other descriptor reaches the command. The command gets the host's environment, except that
+// PATH keeps only its absolute entries (and is left out when none remains, so that the shell's
+// own default applies) and LC_ALL is "C".
+//
+// The exit status is learnt from a helper process that waits for the shell and passes the status
+// on through a pipe, so it does not depend on what the host does with SIGCHLD or on whether the
+// host reaps children itself. Safe to use from a multi-threaded host: after fork only
+// async-signal-safe calls are made.
+class ShellCommand {
+ public:
+  // The status of a command that cannot be started, or whose status cannot be known.
+  static constexpr int kFailed = 1;
+  // The status of a command ended for running past its deadline or printing past its cap.
+  static constexpr int kEnded = 124;
+
+  // Starts `command`; the deadline runs from here.
+  ShellCommand(const std::string& command, const CommandLimits& limits);
+  // Ends and collects a command that was started but not collected.
+  ~ShellCommand();
+  ShellCommand(const ShellCommand&) = delete;
+  ShellCommand& operator=(const ShellCommand&) = delete;
+
+  // Appends the command's standard output to `output` as fgets into a 256-byte buffer would
+  // (chunks of at most 255 bytes, each ending at the latest after a line feed; a NUL byte cuts
+  // off the rest of its chunk) and waits for the command to end. Returns its exit code, 128 plus
+  // the signal number when a signal ended it, kEnded when the deadline or the cap ended it (its
+  // process group gets SIGTERM, then SIGKILL after a short grace), and kFailed when it could not
+  // be started or its status cannot be known. Call once.
+  int Collect(std::string& output);
+
+  // Starts `command` and collects it.
+  static int Run(const std::string& command, std::string& output, const CommandLimits& limits);
+
+ private:
+  enum class Ending { kDone, kOverrun };
+
+  Ending ReadUntilDone(std::string& output);
+  bool ReadOutput(std::string& output);
+  void AppendChunks(const char* data, size_t size, std::string& output);
+  void ReadStatus();
+  void EndGroup();
+  void CloseDescriptors();
+  void Reap();
+
+  pid_t helper_ = -1;
+  int output_ = -1;
+  int status_ = -1;
+  std::chrono::steady_clock::time_point deadline_;
+  size_t outputCap_;
+  size_t outputRead_ = 0;
+  size_t chunkLength_ = 0;
+  bool chunkCut_ = false;
+  int rawStatus_ = 0;
+  size_t statusRead_ = 0;
+};
+
+#endif  // ZORVEX_SHELL_COMMAND_H

@@ -1,0 +1,133 @@
+// The command runner's limits and its independence from the host, on real children with short
+// limits; hosts that ignore SIGCHLD or reap children themselves run in children of their own
+// (timer signals: tests/e2e/HostTest.cpp).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+
+#include "ShellCommand.h"
+#include "TestSupport.h"
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+using testsupport::RunInChild;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+
+namespace {
+
+const CommandLimits kShort{milliseconds(300), 1 << 20};
+
+// The command's status, then its output.
+std::string Outcome(const std::string& command, const CommandLimits& limits = CommandLimits()) {
+  std::string output;
+  const int status = ShellCommand::Run(command, output, limits);
+  return std::to_string(status) + ":" + output;
+}
+
+// Prints the command's process group, then runs `rest` in it.
+std::string InGroup(const std::string& rest) { return "cut -d' ' -f5 /proc/$$/stat; " + rest; }
+
+TEST(ShellCommand, DeadlineEndsTheWholeGroup) {
+  for (const std::string rest : {"sleep 30 & sleep 30", "trap '' TERM; sleep 30 & sleep 30"}) {
+    std::string output;
+    const auto start = steady_clock::now();
+    EXPECT_EQ(ShellCommand::Run(InGroup(rest), output, kShort), ShellCommand::kEnded) << rest;
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5)) << rest;
+    EXPECT_EQ(testsupport::LiveGroupMembers(std::stoi(output)), 0u) << rest;
+  }
+}
+
+TEST(ShellCommand, OutputPastTheCapEndsTheCommand) {
+  std::string output;
+  EXPECT_EQ(ShellCommand::Run("yes", output, kShort), ShellCommand::kEnded);
+  EXPECT_LE(output.size(), kShort.outputCap);
+  // Exactly the cap is still whole.
+  EXPECT_EQ(Outcome("head -c 1048576 /dev/zero | tr '\\0' x", kShort),
+            "0:" + std::string(1 << 20, 'x'));
+}
+
+// Output held open by a process left behind is waited for only until the deadline.
+TEST(ShellCommand, OutputHeldOpenEndsAtTheDeadline) {
+  EXPECT_EQ(Outcome("echo started; sleep 30 &", kShort), "124:started\n");
+}
+
+TEST(ShellCommand, StatusThatCannotBeKnownIsAFailure) {
+  // Killing its own group takes the process that learns the shell's status with it.
+  EXPECT_EQ(Outcome("kill -KILL -$(cut -d' ' -f5 /proc/$$/stat)"), "1:");
+}
+
+TEST(ShellCommand, ChunksAreThoseOfFgetsAcrossLargeReads) {
+  // 304 bytes in one read: a 255-byte chunk cut after "ab", then the rest of the line.
+  EXPECT_EQ(Outcome("printf 'ab\\000%0300d\\n' 0"), "0:ab" + std::string(48, '0') + "\n");
+}
+
+TEST(ShellCommand, EnvironmentHasAbsolutePathEntriesAndTheCLocale) {
+  const ScopedEnv locale("LC_ALL", "fr_FR.UTF-8");
+  const ScopedEnv kept("ZORVEX_KEPT", "yes");
+  const char* shown = "tr '\\0' '\\n' </proc/$$/environ | grep -E '^(PATH|LC_ALL|ZORVEX_KEPT)='";
+  {
+    const ScopedEnv path("PATH", "bin::/usr/bin:.:/bin:");
+    EXPECT_EQ(Outcome(shown), "0:PATH=/usr/bin:/bin\nZORVEX_KEPT=yes\nLC_ALL=C\n");
+  }
+  // Nothing absolute left: no PATH at all, and the shell searches its own default.
+  const ScopedEnv path("PATH", ".:tools");
+  EXPECT_EQ(Outcome(shown), "0:ZORVEX_KEPT=yes\nLC_ALL=C\n");
+}
+
+// The host's own descriptors, inheritable or not, and an open database stay with the host; the
+// library's SQLite descriptors are close-on-exec besides.
+TEST(ShellCommand, ChildrenGetOnlyTheStandardStreams) {
+  const TempDir dir;
+  const std::string database = dir / "open.db";
+  testsupport::ExecuteSql(database, "CREATE TABLE T (A);");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "SELECT * FROM T;", nullptr, nullptr, nullptr), SQLITE_OK);
+  const int inheritable = open("/dev/null", O_RDONLY);
+  ASSERT_GE(inheritable, 0);
+  // Standard input and error are the test runner's, whatever it gives.
+  EXPECT_EQ(Outcome("ls /proc/$$/fd | grep -v '^[02]$'"), "0:1\n");
+  close(inheritable);
+  const std::vector<int> databaseFds = testsupport::DescriptorsOf(database);
+  EXPECT_FALSE(databaseFds.empty());
+  for (const int fd : databaseFds) {
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;
+  }
+  sqlite3_close(db);
+}
+
+// The statuses a quiet host gets, in the hosts that broke them.
+std::string Statuses() {
+  return Outcome("printf 'a\\nb\\n'; exit 7") + Outcome("true") + Outcome("kill -TERM $$");
+}
+
+void ReapEverything(int /*signal*/) {
+  const int saved = errno;
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  errno = saved;
+}
+
+TEST(ShellCommand, StatusesDoNotDependOnTheHostsSigchld) {
+  const std::string quiet = "7:a\nb\n0:143:";
+  EXPECT_EQ(Statuses(), quiet);
+  EXPECT_EQ(RunInChild([] {
+              signal(SIGCHLD, SIG_IGN);
+              return Statuses();
+            }),
+            quiet);
+  EXPECT_EQ(RunInChild([] {
+              signal(SIGCHLD, ReapEverything);
+              return Statuses();
+            }),
+            quiet);
+}
+
+}  // namespace
