@@ -19,8 +19,8 @@ class CheckerHelper {
   // and appends its standard output to `output` (never clears it; a NUL byte cuts off the rest of
   // the 255-byte chunk it arrives in). Standard error is not captured. Returns the command's exit
   // code; 128 plus the signal number when it was killed by a signal; 124 when it ran past 60
-  // seconds or printed more than 64 MiB and was ended; 1 when it cannot be started or its status
-  // cannot be known.
+  // seconds or printed more than 64 MiB and was ended; 1 when it cannot be started; 125 when its
+  // status cannot be known.
   static int RunCommand(std::string command, std::string& output);
 
   // Splits `text` at the matches of the ECMAScript regular expression `pattern`; see

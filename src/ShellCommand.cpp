@@ -191,7 +191,9 @@ void WriteStatus(int fd, int status) {
   }
   close(launch.output);
   if (shell < 0) {
-    _exit(1);
+    // Told apart from a status that never arrives: a shell that cannot start is a plain failure.
+    WriteStatus(launch.status, ShellCommand::kFailed << 8);
+    _exit(0);
   }
   int status = 0;
   while (waitpid(shell, &status, 0) < 0) {
@@ -211,7 +213,7 @@ int DecodeStatus(int status) {
   if (WIFSIGNALED(status)) {
     return 128 + WTERMSIG(status);
   }
-  return ShellCommand::kFailed;
+  return ShellCommand::kUnknown;
 }
 
 void CloseIfOpen(int& fd) {
@@ -286,7 +288,7 @@ int ShellCommand::Collect(std::string& output) {
   if (ending == Ending::kOverrun) {
     return kEnded;
   }
-  return statusRead_ == sizeof rawStatus_ ? DecodeStatus(rawStatus_) : kFailed;
+  return statusRead_ == sizeof rawStatus_ ? DecodeStatus(rawStatus_) : kUnknown;
 }
 
 ShellCommand::Ending ShellCommand::ReadUntilDone(std::string& output) {

@@ -27,8 +27,11 @@ struct CommandLimits {
 // async-signal-safe calls are made.
 class ShellCommand {
  public:
-  // The status of a command that cannot be started, or whose status cannot be known.
+  // The status of a command that cannot be started.
   static constexpr int kFailed = 1;
+  // The status of a command whose status cannot be known (its watcher was killed, say). Not 1,
+  // which some commands use for a partial success that callers may accept.
+  static constexpr int kUnknown = 125;
   // The status of a command ended for running past its deadline or printing past its cap.
   static constexpr int kEnded = 124;
 
@@ -43,8 +46,8 @@ class ShellCommand {
   // (chunks of at most 255 bytes, each ending at the latest after a line feed; a NUL byte cuts
   // off the rest of its chunk) and waits for the command to end. Returns its exit code, 128 plus
   // the signal number when a signal ended it, kEnded when the deadline or the cap ended it (its
-  // process group gets SIGTERM, then SIGKILL after a short grace), and kFailed when it could not
-  // be started or its status cannot be known. Call once.
+  // process group gets SIGTERM, then SIGKILL after a short grace), kFailed when it could not
+  // be started and kUnknown when its status cannot be known. Call once.
   int Collect(std::string& output);
 
   // Starts `command` and collects it.
