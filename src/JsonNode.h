@@ -19,6 +19,9 @@ class JsonNode {
  public:
   virtual ~JsonNode() = default;
 
+  // The status word of every node this check writes.
+  static constexpr const char* kInfo = "INFO";
+
   // Adds `root` to the outermost object `top` as its member "Value".
   static void AddJsonTopNode(json_object* top, json_object* root);
 
