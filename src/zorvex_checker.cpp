@@ -59,7 +59,7 @@ check_descriptor* checkers[] = {&app_check_struct, nullptr};
 const char* const kNoProducts =
     "No installed Zorvex products are discovered. Additional information: \n";
 
-// Asks one source; a source that cannot start keeps its message and makes the status 3.
+// Asks one source; a source that cannot start keeps its message and makes the status an error.
 template <typename Source>
 SourceResult AskSource(int& status) {
   SourceResult result;
@@ -81,35 +81,32 @@ std::string NoProductsText(const SourceResult& installer, const SourceResult& de
   return text;
 }
 
-// The installer's map with the package source's members spliced behind its own.
-std::string Merge(const std::string& installer, const std::string& packages) {
-  std::string merged = installer;
-  SpliceMap(merged, packages);
-  return merged;
-}
-
-// Picks the text to show and the command that describes it; false when no source found products.
+// Picks the text to show and the command that describes it, the first choice whose sources found
+// products; a package source's map is spliced behind the installer's. False when none found any.
 bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
                     const SourceResult& rpm, std::string& text, std::string& command) {
-  if (installer.found && debian.found) {
-    text = Merge(installer.text, debian.text);
-    command = "Parse installed zorvex caches and installed dpkg packages";
-  } else if (installer.found && rpm.found) {
-    text = Merge(installer.text, rpm.text);
-    command = "Parse installed zorvex caches and installed rpm packages";
-  } else if (installer.found) {
-    text = installer.text;
-    command = "Parse installed zorvex caches";
-  } else if (debian.found) {
-    text = debian.text;
-    command = "Parse installed dpkg packages";
-  } else if (rpm.found) {
-    text = rpm.text;
-    command = "Parse installed rpm packages";
-  } else {
-    return false;
+  const struct {
+    const SourceResult* first;
+    const SourceResult* second;
+    const char* command;
+  } choices[] = {
+      {&installer, &debian, "Parse installed zorvex caches and installed dpkg packages"},
+      {&installer, &rpm, "Parse installed zorvex caches and installed rpm packages"},
+      {&installer, nullptr, "Parse installed zorvex caches"},
+      {&debian, nullptr, "Parse installed dpkg packages"},
+      {&rpm, nullptr, "Parse installed rpm packages"},
+  };
+  for (const auto& choice : choices) {
+    if (choice.first->found && (choice.second == nullptr || choice.second->found)) {
+      text = choice.first->text;
+      if (choice.second != nullptr) {
+        SpliceMap(text, choice.second->text);
+      }
+      command = choice.command;
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
 // The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
