@@ -25,8 +25,4 @@ void AddToProductTable(ProductTable& table, const std::string& summary, const st
 // not come from the package managers, and another package's values must not stand in for them.
 const std::string& FieldOrEmpty(const std::vector<std::string>& fields, size_t index);
 
-// Turns the table into the product-map text: one package product (ProductMap) per entry, named by
-// its summary. Always true: the text is written directly.
-bool ProductTableToText(const ProductTable& table, std::string& text);
-
 #endif  // ZORVEX_PRODUCT_H
