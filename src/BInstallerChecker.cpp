@@ -129,18 +129,16 @@ bool BInstallerChecker::Initialize(std::string& message) {
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
-  InstallerListing listing;
-  std::string stopped;
-  const bool read = ReadInstallerDatabase(databasePath, listing, stopped);
   ProductMap map;
-  for (const InstallerComponent& component : listing.components) {
-    if (NamesAManifest(component) &&
-        !AddComponent(component, cachePath, listing.installDir, map, text)) {
-      return false;
-    }
+  const auto addComponent = [&](const std::string& installDir,
+                                const InstallerComponent& component) {
+    return !NamesAManifest(component) || AddComponent(component, cachePath, installDir, map, text);
+  };
+  if (!ReadInstallerDatabase(databasePath, addComponent, text)) {
+    return false;
   }
-  text = read ? std::move(map).Text() : stopped;
-  return read;
+  text = std::move(map).Text();
+  return true;
 }
 
 bool BInstallerChecker::GetAppInfo(std::string& text) {

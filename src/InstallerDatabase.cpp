@@ -223,9 +223,10 @@ bool ReadInstallDir(const Database& database, std::string& installDir, std::stri
   return true;
 }
 
-// The component rows that name something; false when a limit stops the listing.
-bool ReadComponents(const Database& database, std::vector<InstallerComponent>& components,
-                    std::string& text) {
+// Hands `visit` the component rows that name something; false when it refuses one or a limit
+// stops the listing.
+bool ReadComponents(const Database& database, const std::string& installDir,
+                    const ComponentVisitor& visit, std::string& text) {
   Statement statement;
   if (!Prepare(database, kComponentQuery, statement, text)) {
     return false;
@@ -234,8 +235,8 @@ bool ReadComponents(const Database& database, std::vector<InstallerComponent>& c
   while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
     std::optional<std::string> id = ColumnText(statement.get(), 0);
     std::optional<std::string> version = ColumnText(statement.get(), 1);
-    if (id && version) {
-      components.push_back({std::move(*id), std::move(*version)});
+    if (id && version && !visit(installDir, {std::move(*id), std::move(*version)})) {
+      return false;
     }
   }
   return !StoppedByALimit(database, kComponentQuery, result, text);
@@ -243,7 +244,7 @@ bool ReadComponents(const Database& database, std::vector<InstallerComponent>& c
 
 }  // namespace
 
-bool ReadInstallerDatabase(const std::string& path, InstallerListing& listing,
+bool ReadInstallerDatabase(const std::string& path, const ComponentVisitor& visit,
                            std::string& message) {
   Budget budget;  // outlives the connection that counts with it
   std::string irregular;
@@ -262,6 +263,7 @@ bool ReadInstallerDatabase(const std::string& path, InstallerListing& listing,
   sqlite3_exec(connection.get(), "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
   sqlite3_limit(connection.get(), SQLITE_LIMIT_LENGTH, kLargestValue);
   const Database database{connection.get(), path};
-  return ReadInstallDir(database, listing.installDir, message) &&
-         ReadComponents(database, listing.components, message);
+  std::string installDir;
+  return ReadInstallDir(database, installDir, message) &&
+         ReadComponents(database, installDir, visit, message);
 }
