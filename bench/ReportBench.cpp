@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "Product.h"
+#include "PackageListing.h"
 #include "zorvex_checker.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "AptChecker.h"
 
 #include "CheckerHelper.h"
-#include "Product.h"
+#include "PackageListing.h"
 
 namespace {
 

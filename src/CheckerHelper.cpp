@@ -1,7 +1,7 @@
 #include "CheckerHelper.h"
 
-#include "JsonNode.h"
 #include "ShellCommand.h"
+#include "Split.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ int CheckerHelper::RunCommand(std::string command, std::string& output) {
 }
 
 std::vector<std::string> CheckerHelper::SplitString(std::string text, std::string pattern) {
-  return JsonNode::SplitString(std::move(text), std::move(pattern));
+  return SplitAtPattern(text, pattern);
 }
 
 bool CheckerHelper::IsInstalled(const std::string& program) {

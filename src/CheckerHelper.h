@@ -24,7 +24,7 @@ class CheckerHelper {
   static int RunCommand(std::string command, std::string& output);
 
   // Splits `text` at the matches of the ECMAScript regular expression `pattern`; see
-  // JsonNode::SplitString for the rules on empty pieces.
+  // SplitAtPattern for the rules on empty pieces.
   static std::vector<std::string> SplitString(std::string text, std::string pattern);
 
   // Probes for dpkg, then rpm, with "which" on every call (nothing is cached). Where the shell

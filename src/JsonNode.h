@@ -19,6 +19,9 @@ class JsonNode {
  public:
   virtual ~JsonNode() = default;
 
+  // The status word of every node this check writes.
+  static constexpr const char* kInfo = "INFO";
+
   // Adds `root` to the outermost object `top` as its member "Value".
   static void AddJsonTopNode(json_object* top, json_object* root);
 
@@ -63,10 +66,8 @@ class JsonNode {
   // path names the member "" of the root, not the root itself.
   static json_object* GetObject(json_object* root, std::string path);
 
-  // Splits `text` at the matches of the ECMAScript regular expression `delimiter`: the pieces
-  // before each match (empty ones included) and the rest after the last match when not empty.
-  // A text without a match, the empty text included, gives one piece. An invalid expression
-  // raises std::regex_error.
+  // Splits `text` at the matches of the ECMAScript regular expression `delimiter`, as
+  // SplitAtPattern does.
   static std::vector<std::string> SplitString(std::string text, std::string delimiter);
 };
 

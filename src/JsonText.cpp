@@ -278,7 +278,8 @@ void AppendJsonString(std::string& out, const std::string& text) {
   out += '"';
 }
 
-void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verbosity) {
+void OpenSpacedNode(std::string& out, const std::string& name, const char* retVal,
+                    unsigned int verbosity) {
   AppendJsonString(out, name);
   out += ": { ";
   if (verbosity != 0) {
@@ -286,24 +287,26 @@ void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verb
     out += std::to_string(static_cast<int>(verbosity));
     out += ", ";
   }
-  out += "\"RetVal\": \"INFO\", \"Value\": ";
+  out += "\"RetVal\": ";
+  AppendJsonString(out, retVal);
+  out += ", \"Value\": ";
 }
 
-void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned int verbosity,
-                          const std::string& value) {
-  OpenSpacedNode(out, name, verbosity);
+void AppendSpacedTextNode(std::string& out, const std::string& name, const char* retVal,
+                          unsigned int verbosity, const std::string& value) {
+  OpenSpacedNode(out, name, retVal, verbosity);
   AppendJsonString(out, value);
   out += " }";
 }
 
-void AppendSpacedObjectNode(std::string& out, const std::string& name,
+void AppendSpacedObjectNode(std::string& out, const std::string& name, const char* retVal,
                             std::initializer_list<SpacedTextMember> members) {
-  OpenSpacedNode(out, name, 0);
+  OpenSpacedNode(out, name, retVal, 0);
   out += "{ ";
   const char* separator = "";
   for (const SpacedTextMember& member : members) {
     out += separator;
-    AppendSpacedTextNode(out, member.name, member.verbosity, member.value);
+    AppendSpacedTextNode(out, member.name, retVal, member.verbosity, member.value);
     separator = ", ";
   }
   out += " } }";

@@ -14,13 +14,14 @@
 void AppendJsonString(std::string& out, const std::string& text);
 
 // Opens a report node in json-c's spaced form: the quoted `name`, then its object up to the start
-// of the "Value" member's value, "Verbosity" only when not 0. The caller appends the value and
-// closes the node with " }".
-void OpenSpacedNode(std::string& out, const std::string& name, unsigned int verbosity);
+// of the "Value" member's value, "Verbosity" only when not 0, "RetVal" the status word `retVal`.
+// The caller appends the value and closes the node with " }".
+void OpenSpacedNode(std::string& out, const std::string& name, const char* retVal,
+                    unsigned int verbosity);
 
 // Appends a whole report node whose value is the text `value`, in json-c's spaced form.
-void AppendSpacedTextNode(std::string& out, const std::string& name, unsigned int verbosity,
-                          const std::string& value);
+void AppendSpacedTextNode(std::string& out, const std::string& name, const char* retVal,
+                          unsigned int verbosity, const std::string& value);
 
 // One text node of a nested object: its name, verbosity and value.
 struct SpacedTextMember {
@@ -30,8 +31,8 @@ struct SpacedTextMember {
 };
 
 // Appends a whole report node named `name`, without verbosity, whose value is an object of the
-// text nodes `members`, in json-c's spaced form.
-void AppendSpacedObjectNode(std::string& out, const std::string& name,
+// text nodes `members`, in json-c's spaced form; the node and its members carry `retVal`.
+void AppendSpacedObjectNode(std::string& out, const std::string& name, const char* retVal,
                             std::initializer_list<SpacedTextMember> members);
 
 // Writes the object text `spaced`, as json-c's spaced form writes it or two such texts spliced

@@ -1,7 +1,7 @@
 #include "RpmChecker.h"
 
 #include "CheckerHelper.h"
-#include "Product.h"
+#include "PackageListing.h"
 
 namespace {
 

@@ -403,3 +403,15 @@ void ShellCommand::Reap() {
   }
   helper_ = -1;
 }
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}

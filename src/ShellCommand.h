@@ -76,4 +76,8 @@ class ShellCommand {
   size_t statusRead_ = 0;
 };
 
+// `text` in single quotes for the shell, so that blanks and metacharacters stay part of one word
+// and nothing in it runs.
+std::string ShellQuote(const std::string& text);
+
 #endif  // ZORVEX_SHELL_COMMAND_H

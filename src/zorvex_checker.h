@@ -4,7 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "Report.h"
 #include "zorvex_plugin.h"
+
+// The status codes of a run.
+constexpr int kStatusOk = 0;     // the report says what was found, or that nothing was
+constexpr int kStatusFail = 2;   // a report of found products holds "FAIL"
+constexpr int kStatusError = 3;  // it holds "ERROR", a source could not start, or the run stopped
 
 // What one product source said: its product-map text when `found`, otherwise its message.
 struct SourceResult {
@@ -25,9 +31,6 @@ int test(std::string& out);
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
                    const SourceResult& rpm, int status, std::string& out);
 
-// The nothing-found form of the report with `message` as the product node's text.
-std::string MessageReport(const std::string& message);
-
 // The report an entry point hands on when memory ran out: MessageReport of this text, kept as a
 // fixed text so that handing it on needs no memory.
 extern const char* const kOutOfMemoryMessage;
@@ -38,7 +41,7 @@ extern const char* const kOutOfMemoryReport;
 struct EntryReport {
   std::string built;
   const char* fixed = nullptr;
-  int status = 3;
+  int status = kStatusError;
   const char* Text() const { return fixed != nullptr ? fixed : built.c_str(); }
   size_t Size() const { return fixed != nullptr ? std::strlen(fixed) : built.size(); }
 };

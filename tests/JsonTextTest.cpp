@@ -7,7 +7,7 @@
 
 #include "JsonNode.h"
 #include "JsonText.h"
-#include "Product.h"
+#include "PackageListing.h"
 #include "zorvex_checker.h"
 
 namespace {

@@ -1,0 +1,78 @@
+#include "Report.h"
+
+#include <json-c/json.h>
+
+#include <cstring>
+#include <new>
+
+#include "JsonNode.h"
+#include "JsonText.h"
+
+namespace {
+
+const char* const kProductsNode = "Zorvex products";
+
+// Where the product map sits in the report: in the "Zorvex products" node of the products object
+// of the "APP" node of the applications object of the root.
+constexpr int kProductMapLevel = 5;
+
+// Stands in for the product map while the report tree is written. Writing the map directly in the
+// pretty form gives the bytes that parsing it into the tree would give, at a fraction of the
+// cost. json-c writes the stand-in as "\u0001products\u0001", which no fixed text of the report
+// holds.
+const char* const kMapPlaceholder = "\x01products\x01";
+const char* const kWrittenPlaceholder = "\"\\u0001products\\u0001\"";
+
+// The report root, its applications object and the "APP" node holding the products object, which
+// is handed back in `products` to receive the product node.
+json_object* NewReportTree(json_object*& products) {
+  json_object* root = json_object_new_object();
+  json_object* applications = json_object_new_object();
+  products = json_object_new_object();
+  if (root == nullptr || applications == nullptr || products == nullptr) {
+    json_object_put(root);
+    json_object_put(applications);
+    json_object_put(products);
+    throw std::bad_alloc();
+  }
+  JsonNode::AddJsonTopNode(root, applications);
+  JsonNode::AddJsonNode(applications, "APP", JsonNode::kInfo, products);
+  return root;
+}
+
+// The pretty text of the tree; releases the tree.
+std::string PrettyText(json_object* root) {
+  const char* report = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
+  if (report == nullptr) {  // json-c gives no text only when out of memory
+    json_object_put(root);
+    throw std::bad_alloc();
+  }
+  std::string out = report;
+  json_object_put(root);
+  return out;
+}
+
+}  // namespace
+
+std::string ProductsReport(const std::string& command, const std::string& map) {
+  json_object* products = nullptr;
+  json_object* root = NewReportTree(products);
+  std::string prettyMap;
+  const bool direct = SpacedToPretty(map, kProductMapLevel, prettyMap);
+  JsonNode::AddJsonNode(
+      products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
+      direct ? json_object_new_string(kMapPlaceholder) : json_tokener_parse(map.c_str()));
+  std::string report = PrettyText(root);
+  const size_t at = direct ? report.find(kWrittenPlaceholder) : std::string::npos;
+  if (at != std::string::npos) {
+    report.replace(at, std::strlen(kWrittenPlaceholder), prettyMap);
+  }
+  return report;
+}
+
+std::string MessageReport(const std::string& message) {
+  json_object* products = nullptr;
+  json_object* root = NewReportTree(products);
+  JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, message);
+  return PrettyText(root);
+}

@@ -1,0 +1,17 @@
+#ifndef ZORVEX_REPORT_H
+#define ZORVEX_REPORT_H
+
+#include <string>
+
+// The report's pretty-printed JSON text: the root's "Value" holds the applications object, whose
+// "APP" node holds the products object, whose "Zorvex products" node holds what was found.
+
+// The report of found products: the "Zorvex products" node with `command` and, as its value, the
+// product-map text `map` as json-c's parser reads it (null for a text it cannot read). A map that
+// SpacedToPretty accepts is re-indented in place instead of parsed; the bytes are the same.
+std::string ProductsReport(const std::string& command, const std::string& map);
+
+// The nothing-found form of the report with `message` as the product node's text.
+std::string MessageReport(const std::string& message);
+
+#endif  // ZORVEX_REPORT_H
