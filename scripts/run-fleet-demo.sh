@@ -119,13 +119,13 @@ CONFIG
 if [ $# -eq 0 ]; then
   "$top/scripts/install-deps.sh" demo
   # One host a line; the scratch folder's name may hold blanks but no line feed.
-  specs=$(demo_hosts)
+  host_lines=$(demo_hosts)
   old_ifs=$IFS
   IFS='
 '
   set -f
   # shellcheck disable=SC2086
-  set -- $specs
+  set -- $host_lines
   set +f
   IFS=$old_ifs
 fi
@@ -136,9 +136,9 @@ fi
 
 ssh-keygen -q -t ed25519 -N '' -C zorvex-fleet-demo -f "$work/client"
 echo "[fleet]" >"$work/hosts"
-for spec in "$@"; do
-  address=${spec%%=*}
-  rest=${spec#*=}
+for host in "$@"; do
+  address=${host%%=*}
+  rest=${host#*=}
   var=${rest%%=*}
   hidden=""
   [ "$rest" = "$var" ] || hidden=${rest#*=}
