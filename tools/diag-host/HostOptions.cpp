@@ -51,47 +51,43 @@ bool ParseVerbosity(const std::string& value, HostOptions& options, std::string&
   return true;
 }
 
+// The options whose value is kept as it is given.
+struct TextOption {
+  const char* name;
+  std::optional<std::string> HostOptions::*member;
+};
+const TextOption kTextOptions[] = {
+    {"--check", &HostOptions::check},
+    {"--installer-root", &HostOptions::installerRoot},
+    {"--user-installer-dir", &HostOptions::userInstallerDir},
+    {"--plugin-dir", &HostOptions::pluginDir},
+    {"--output", &HostOptions::output},
+};
+
 // Handles one option that takes a value; false when `argument` is not one of them or is wrong.
 bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
                       HostOptions& options, std::string& error) {
   const std::string& argument = arguments[index];
   std::string value;
-  if (Names(argument, "--check")) {
-    if (!TakeValue(arguments, index, "--check", value, error)) {
-      return false;
-    }
-    options.check = value;
-  } else if (Names(argument, "--format")) {
+  if (Names(argument, "--format")) {
     return TakeValue(arguments, index, "--format", value, error) &&
            ParseFormat(value, options, error);
-  } else if (Names(argument, "--verbosity")) {
+  }
+  if (Names(argument, "--verbosity")) {
     return TakeValue(arguments, index, "--verbosity", value, error) &&
            ParseVerbosity(value, options, error);
-  } else if (Names(argument, "--installer-root")) {
-    if (!TakeValue(arguments, index, "--installer-root", value, error)) {
-      return false;
-    }
-    options.installerRoot = value;
-  } else if (Names(argument, "--user-installer-dir")) {
-    if (!TakeValue(arguments, index, "--user-installer-dir", value, error)) {
-      return false;
-    }
-    options.userInstallerDir = value;
-  } else if (Names(argument, "--plugin-dir")) {
-    if (!TakeValue(arguments, index, "--plugin-dir", value, error)) {
-      return false;
-    }
-    options.pluginDir = value;
-  } else if (Names(argument, "--output")) {
-    if (!TakeValue(arguments, index, "--output", value, error)) {
-      return false;
-    }
-    options.output = value;
-  } else {
-    error = "unknown option " + argument;
-    return false;
   }
-  return true;
+  for (const TextOption& option : kTextOptions) {
+    if (Names(argument, option.name)) {
+      if (!TakeValue(arguments, index, option.name, value, error)) {
+        return false;
+      }
+      options.*option.member = value;
+      return true;
+    }
+  }
+  error = "unknown option " + argument;
+  return false;
 }
 
 }  // namespace
