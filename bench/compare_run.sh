@@ -3,12 +3,14 @@
 # same generated data, alternately, and prints the median times and their ratio.
 #
 # Data: a dpkg admin directory with 1,000 family packages among 3,000 (DPKG_ADMINDIR) and 10
-# installer databases of 100 components each, with their manifests. The check runs in a minimal
-# host that points the library's system-wide installer directory at that data. The bare side is
-# a shell script that runs the same command lines, each through its own "/bin/sh -c" and read
-# through a pipe, as popen does.
+# installer databases of 100 components each, with their manifests; other sizes as arguments (a
+# small machine: 41 5 20 1 3). The check runs in a minimal host that points the library's
+# system-wide installer directory at that data. The bare side is a shell script that runs the same
+# command lines one after another, each through its own "/bin/sh -c" and read through a pipe, as
+# popen does.
 #
-# Usage: bench/compare_run.sh [ROUNDS]   (default 41; BUILD_DIR overrides build-bench/)
+# Usage: bench/compare_run.sh [ROUNDS [FAMILY_PACKAGES OTHER_PACKAGES DATABASES COMPONENTS_EACH]]
+#   (defaults 41 1000 2000 10 100; BUILD_DIR overrides build-bench/)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build-bench}
@@ -20,7 +22,7 @@ cmake --build "$build" -j2 --target zorvex_checker zorvex_bench_data zorvex_benc
 
 data=$(mktemp -d "${TMPDIR:-/tmp}/zorvex-run.XXXXXX")
 trap 'rm -rf "$data"' EXIT INT TERM
-"$build/bench/zorvex_bench_data" "$data" 1000 2000 10 100
+"$build/bench/zorvex_bench_data" "$data" "${2:-1000}" "${3:-2000}" "${4:-10}" "${5:-100}"
 export DPKG_ADMINDIR="$data/dpkg"
 root="$data/installer"
 library="$build/src/libzorvex_checker.so"
@@ -31,8 +33,8 @@ quote() {
   printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"
 }
 
-# The bare script: the command lines of one run, in the order the library runs them, each through
-# its own shell, its output read through a pipe and kept.
+# The bare script: the command lines of one run, in the order the library starts them, each
+# through its own shell, its output read through a pipe and kept.
 echo '#!/bin/sh' >"$data/bare.sh"
 add() {
   printf 'out=$(/bin/sh -c %s)\n' "$(quote "$1")" >>"$data/bare.sh"
@@ -50,24 +52,22 @@ probe() {
   fi
   [ "$status" -eq 0 ]
 }
-add "find $(quote "$root") -name 'packagemanager.db' -type f 2>/dev/null"
+# The probe runs once per run and the listing of the manager it found follows it at once; the
+# installer's search starts beside them.
+tab=$(printf '\t')
+listing=
+if probe dpkg; then
+  listing="dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '"
+elif probe rpm; then
+  listing="rpm -q -a --qf '%{Name}$tab%{Version}$tab%{Arch}$tab%{Summary}$tab:%{Vendor}
+' | grep '$tab:Corva'"
+fi
+add "find -H $(quote "$root") -name 'packagemanager.db' -type f 2>/dev/null"
 if [ "$(id -u)" -ne 0 ]; then
   home=$(getent passwd "$(id -u)" | cut -d: -f6)
-  add "find $(quote "$home/corva") -name 'packagemanager.db' -type f 2>/dev/null"
+  add "find -H $(quote "$home/corva") -name 'packagemanager.db' -type f 2>/dev/null"
 fi
-tab=$(printf '\t')
-rpm_query="rpm -q -a --qf '%{Name}$tab%{Version}$tab%{Arch}$tab%{Summary}$tab:%{Vendor}
-' | grep '$tab:Corva'"
-if probe dpkg; then
-  add "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '"
-  probe dpkg || true
-elif probe rpm; then
-  probe dpkg || true
-  probe rpm && add "$rpm_query"
-else
-  probe dpkg || true
-  probe rpm || true
-fi
+[ -z "$listing" ] || add "$listing"
 
 echo "Command lines of one run:"
 tail -n +2 "$data/bare.sh"

@@ -3,12 +3,12 @@
 #include "CheckerHelper.h"
 #include "PackageListing.h"
 
-namespace {
-
 // The status column reads "ii" for an installed package and "hi" for one held at its version;
 // every other state (removed, half-installed, needing reinstallation) is not an installed product.
-const char* const kListCommand =
+const char* const kDpkgListCommand =
     "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '";
+
+namespace {
 
 // The same test on a split line: grep keeps the listing small, this keeps the product map exact
 // whatever text reaches the parser.
@@ -24,7 +24,7 @@ bool AptChecker::Initialize(std::string& /*message*/) { return true; }
 bool AptChecker::GetAppInfo(std::string& text) {
   return ListInstalledPackages(OS_TYPE_DEB,
                                "Obtaining information about products installed by dpkg is skipped.",
-                               kListCommand, ParseListing, text);
+                               kDpkgListCommand, ParseListing, text);
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {

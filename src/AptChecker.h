@@ -3,6 +3,9 @@
 
 #include <string>
 
+// The listing command: the installed and held family packages, as dpkg lists them.
+extern const char* const kDpkgListCommand;
+
 // The family's Debian packages, as dpkg lists them, grouped by description.
 class AptChecker {
  public:

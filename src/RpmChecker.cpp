@@ -3,13 +3,13 @@
 #include "CheckerHelper.h"
 #include "PackageListing.h"
 
-namespace {
-
 // The TABs and the line feed are real bytes inside the single quotes, handed to rpm and grep
 // unchanged. grep keeps the lines with a field that begins with ":Corva"; a summary merely
 // holding the word is not such a field.
-const char* const kQueryCommand =
+const char* const kRpmQueryCommand =
     "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep '\t:Corva'";
+
+namespace {
 
 const char* const kVendorMark = ":Corva";
 
@@ -27,7 +27,7 @@ bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
 bool RpmChecker::GetAppInfo(std::string& text) {
   return ListInstalledPackages(OS_TYPE_RPM,
                                "Obtaining information about products installed by RPM is skipped.",
-                               kQueryCommand, ParseListing, text);
+                               kRpmQueryCommand, ParseListing, text);
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {

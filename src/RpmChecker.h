@@ -3,6 +3,9 @@
 
 #include <string>
 
+// The query command: the installed packages of the family's vendor, as rpm lists them.
+extern const char* const kRpmQueryCommand;
+
 // The family's RPM packages, as rpm lists them, grouped by summary.
 class RpmChecker {
  public:

@@ -24,6 +24,9 @@ constexpr size_t kChunkSize = 255;
 constexpr std::chrono::milliseconds kTermGrace{500};
 // The highest descriptor closed one by one where close_range is missing.
 constexpr int kDescriptorScanLimit = 65536;
+// What an output pipe holds unread, where the system allows it: enough for a package listing to
+// end while the library is busy elsewhere.
+constexpr int kOutputPipeSize = 1 << 20;
 
 // PATH with only its absolute entries: an empty or relative one would let a program in the host's
 // working folder stand in for a system tool.
@@ -236,6 +239,8 @@ ShellCommand::ShellCommand(const std::string& command, const CommandLimits& limi
   if (!OpenPipe(output_, launch.output)) {
     return;
   }
+  // Refused above the system's pipe-max-size or the user's pipe budget: the default size then.
+  fcntl(output_, F_SETPIPE_SZ, kOutputPipeSize);
   if (!OpenPipe(status_, launch.status)) {
     CloseIfOpen(output_);
     close(launch.output);
@@ -279,43 +284,77 @@ int ShellCommand::Collect(std::string& output) {
   if (helper_ <= 0) {
     return kFailed;
   }
-  const Ending ending = ReadUntilDone(output);
-  if (ending == Ending::kOverrun) {
+  while (!Settled()) {
+    Serve({this});
+  }
+  if (overrun_) {
     EndGroup();
   }
   CloseDescriptors();
   Reap();
-  if (ending == Ending::kOverrun) {
+  if (output.empty()) {
+    output.swap(printed_);  // a long listing is not copied
+  } else {
+    output += printed_;
+  }
+  std::string().swap(printed_);
+  if (overrun_) {
     return kEnded;
   }
   return statusRead_ == sizeof rawStatus_ ? DecodeStatus(rawStatus_) : kUnknown;
 }
 
-ShellCommand::Ending ShellCommand::ReadUntilDone(std::string& output) {
-  while (output_ >= 0 || status_ >= 0) {
-    const int wait = MillisecondsUntil(deadline_);
-    if (wait == 0) {
-      return Ending::kOverrun;
-    }
-    pollfd watched[2] = {{output_, POLLIN, 0}, {status_, POLLIN, 0}};
-    const int ready = poll(watched, 2, wait);
-    if (ready < 0 && errno != EINTR) {
-      return Ending::kOverrun;
-    }
-    if (ready <= 0) {
-      continue;
-    }
-    if (watched[0].revents != 0 && !ReadOutput(output)) {
-      return Ending::kOverrun;
-    }
-    if (watched[1].revents != 0) {
-      ReadStatus();
+bool ShellCommand::Settled() const { return overrun_ || (output_ < 0 && status_ < 0); }
+
+void ShellCommand::Serve(std::initializer_list<ShellCommand*> commands) {
+  std::vector<pollfd> watched;
+  int wait = -1;
+  for (ShellCommand* command : commands) {
+    const bool live = command != nullptr && !command->Settled();
+    // poll passes over negative descriptors: every command has its two places.
+    watched.push_back({live ? command->output_ : -1, POLLIN, 0});
+    watched.push_back({live ? command->status_ : -1, POLLIN, 0});
+    if (live) {
+      const int left = MillisecondsUntil(command->deadline_);
+      wait = wait < 0 ? left : std::min(wait, left);
     }
   }
-  return Ending::kDone;
+  if (wait < 0) {
+    return;
+  }
+  const int ready = poll(watched.data(), watched.size(), wait);
+  if (ready < 0 && errno == EINTR) {
+    return;  // a host signal: nothing is judged, the caller polls again
+  }
+  const pollfd* places = watched.data();
+  for (ShellCommand* command : commands) {
+    if (command != nullptr && !command->Settled()) {
+      if (ready < 0) {
+        command->overrun_ = true;  // polling itself failed: the command cannot be waited for
+      } else {
+        command->ServeReady(places[0], places[1]);
+      }
+    }
+    places += 2;
+  }
 }
 
-bool ShellCommand::ReadOutput(std::string& output) {
+void ShellCommand::ServeReady(const pollfd& output, const pollfd& status) {
+  if (output.revents == 0 && status.revents == 0) {
+    // Nothing left to read and not ended: still running, which past the deadline ends it.
+    overrun_ = Clock::now() >= deadline_;
+    return;
+  }
+  if (output.revents != 0 && !ReadOutput()) {
+    overrun_ = true;
+    return;
+  }
+  if (status.revents != 0) {
+    ReadStatus();
+  }
+}
+
+bool ShellCommand::ReadOutput() {
   char buffer[16384];
   const ssize_t got = read(output_, buffer, sizeof buffer);
   if (got < 0) {
@@ -332,11 +371,11 @@ bool ShellCommand::ReadOutput(std::string& output) {
   if (outputRead_ > outputCap_) {
     return false;
   }
-  AppendChunks(buffer, static_cast<size_t>(got), output);
+  AppendChunks(buffer, static_cast<size_t>(got));
   return true;
 }
 
-void ShellCommand::AppendChunks(const char* data, size_t size, std::string& output) {
+void ShellCommand::AppendChunks(const char* data, size_t size) {
   while (size > 0) {
     size_t take = std::min(kChunkSize - chunkLength_, size);
     const auto* lineEnd = static_cast<const char*>(std::memchr(data, '\n', take));
@@ -345,7 +384,7 @@ void ShellCommand::AppendChunks(const char* data, size_t size, std::string& outp
     }
     if (!chunkCut_) {
       const auto* nul = static_cast<const char*>(std::memchr(data, '\0', take));
-      output.append(data, nul != nullptr ? static_cast<size_t>(nul - data) : take);
+      printed_.append(data, nul != nullptr ? static_cast<size_t>(nul - data) : take);
       chunkCut_ = nul != nullptr;
     }
     chunkLength_ += take;

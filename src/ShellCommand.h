@@ -1,10 +1,12 @@
 #ifndef ZORVEX_SHELL_COMMAND_H
 #define ZORVEX_SHELL_COMMAND_H
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 
 // How long a command may run and how much it may print before it is ended. A default-constructed
@@ -25,6 +27,11 @@ struct CommandLimits {
 // on through a pipe, so it does not depend on what the host does with SIGCHLD or on whether the
 // host reaps children itself. Safe to use from a multi-threaded host: after fork only
 // async-signal-safe calls are made.
+//
+// Several commands may run at once: each keeps what it printed until it is collected (its pipe
+// holds up to 1 MiB unread, where the system allows), and one Serve polls all their pipes, each
+// command under its own deadline and cap. No thread: a command moves on only while its caller
+// waits in Serve or Collect.
 class ShellCommand {
  public:
   // The status of a command that cannot be started.
@@ -53,12 +60,20 @@ class ShellCommand {
   // Starts `command` and collects it.
   static int Run(const std::string& command, std::string& output, const CommandLimits& limits);
 
- private:
-  enum class Ending { kDone, kOverrun };
+  // True once Collect has nothing left to wait for: the command has ended and closed its output,
+  // or it is to be ended (past its cap, or still running at its deadline), or it never started.
+  bool Settled() const;
 
-  Ending ReadUntilDone(std::string& output);
-  bool ReadOutput(std::string& output);
-  void AppendChunks(const char* data, size_t size, std::string& output);
+  // One poll over the pipes of the unsettled `commands` (null ones are passed over), waiting at
+  // most until the earliest of their deadlines, then reads what each has ready into its own
+  // keeping. A command found still running after its deadline is settled as overrun; one that
+  // ended in time keeps its status and output however late it is collected.
+  static void Serve(std::initializer_list<ShellCommand*> commands);
+
+ private:
+  void ServeReady(const pollfd& output, const pollfd& status);
+  bool ReadOutput();
+  void AppendChunks(const char* data, size_t size);
   void ReadStatus();
   void EndGroup();
   void CloseDescriptors();
@@ -69,6 +84,8 @@ class ShellCommand {
   int status_ = -1;
   std::chrono::steady_clock::time_point deadline_;
   size_t outputCap_;
+  bool overrun_ = false;
+  std::string printed_;  // the output as Collect hands it on
   size_t outputRead_ = 0;
   size_t chunkLength_ = 0;
   bool chunkCut_ = false;

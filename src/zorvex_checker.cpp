@@ -7,6 +7,7 @@
 
 #include "AptChecker.h"
 #include "BInstallerChecker.h"
+#include "CommandsAhead.h"
 #include "ProductMap.h"
 #include "RpmChecker.h"
 
@@ -143,6 +144,8 @@ std::mutex runLock;
 
 int test(std::string& out) {
   const std::lock_guard<std::mutex> serialised(runLock);
+  // The package manager's probe and listing run while the installer source searches and reads.
+  const CommandsAhead ahead(kDpkgListCommand, kRpmQueryCommand);
   int status = kStatusOk;
   const SourceResult installer = AskSource<BInstallerChecker>(status);
   const SourceResult debian = AskSource<AptChecker>(status);

@@ -1,15 +1,18 @@
 // The command runner's limits and its independence from the host, on real children with short
-// limits; hosts that ignore SIGCHLD or reap children themselves run in children of their own
-// (timer signals: tests/e2e/HostTest.cpp).
+// limits, one at a time and several at once; hosts that ignore SIGCHLD, reap children themselves
+// or take timer signals run in children of their own (through the library: tests/e2e/HostTest.cpp).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 
 #include "ShellCommand.h"
 #include "TestSupport.h"
@@ -28,6 +31,12 @@ const CommandLimits kShort{milliseconds(300), 1 << 20};
 std::string Outcome(const std::string& command, const CommandLimits& limits = CommandLimits()) {
   std::string output;
   const int status = ShellCommand::Run(command, output, limits);
+  return std::to_string(status) + ":" + output;
+}
+
+std::string Collected(ShellCommand& command) {
+  std::string output;
+  const int status = command.Collect(output);
   return std::to_string(status) + ":" + output;
 }
 
@@ -61,6 +70,31 @@ TEST(ShellCommand, OutputHeldOpenEndsAtTheDeadline) {
 TEST(ShellCommand, StatusThatCannotBeKnownIsAFailure) {
   // Killing its own group takes the process that learns the shell's status with it.
   EXPECT_EQ(Outcome("kill -KILL -$(cut -d' ' -f5 /proc/$$/stat)"), "125:");
+}
+
+// Started together and collected late, each keeps its own deadline, cap and status; one poll
+// serves them all, reading each into its own keeping.
+TEST(ShellCommand, SeveralAtOnceEachUnderItsOwnLimits) {
+  const TempDir dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The second ends only once the first has printed all of its 3 MB, more than its pipe holds.
+  ShellCommand large("head -c 3000000 /dev/zero | tr '\\0' x; echo >" + fifo, CommandLimits());
+  ShellCommand awaited("cat " + fifo, CommandLimits());
+  ShellCommand endedInTime("printf early; exit 3", kShort);
+  ShellCommand running("echo started; sleep 30", kShort);
+  ShellCommand endless("yes", kShort);
+  while (!awaited.Settled()) {
+    ShellCommand::Serve({&awaited, nullptr, &large});
+  }
+  EXPECT_EQ(Collected(awaited), "0:\n");
+  std::this_thread::sleep_for(kShort.deadline * 2);  // busy elsewhere, past the short deadlines
+  EXPECT_EQ(Collected(running), "124:started\n");
+  EXPECT_EQ(Collected(endedInTime), "3:early");
+  EXPECT_EQ(Collected(large), "0:" + std::string(3000000, 'x'));
+  std::string output;
+  EXPECT_EQ(endless.Collect(output), ShellCommand::kEnded);
+  EXPECT_LE(output.size(), kShort.outputCap);
 }
 
 TEST(ShellCommand, ChunksAreThoseOfFgetsAcrossLargeReads) {
@@ -103,9 +137,16 @@ TEST(ShellCommand, ChildrenGetOnlyTheStandardStreams) {
   sqlite3_close(db);
 }
 
-// The statuses a quiet host gets, in the hosts that broke them.
+// The statuses a quiet host gets, in the hosts that broke them: each command alone, then all three
+// started together and collected in turn, the later ones long ended by then.
 std::string Statuses() {
-  return Outcome("printf 'a\\nb\\n'; exit 7") + Outcome("true") + Outcome("kill -TERM $$");
+  const std::string alone =
+      Outcome("printf 'a\\nb\\n'; exit 7") + Outcome("true") + Outcome("kill -TERM $$");
+  ShellCommand first("printf 'a\\nb\\n'; sleep 0.1; exit 7", CommandLimits());
+  ShellCommand second("true", CommandLimits());
+  ShellCommand third("kill -TERM $$", CommandLimits());
+  const std::string together = Collected(first) + Collected(second) + Collected(third);
+  return alone == together ? alone : alone + " but together " + together;
 }
 
 void ReapEverything(int /*signal*/) {
@@ -115,7 +156,9 @@ void ReapEverything(int /*signal*/) {
   errno = saved;
 }
 
-TEST(ShellCommand, StatusesDoNotDependOnTheHostsSigchld) {
+void Ignore(int /*signal*/) {}
+
+TEST(ShellCommand, StatusesDoNotDependOnTheHostsSignals) {
   const std::string quiet = "7:a\nb\n0:143:";
   EXPECT_EQ(Statuses(), quiet);
   EXPECT_EQ(RunInChild([] {
@@ -125,6 +168,16 @@ TEST(ShellCommand, StatusesDoNotDependOnTheHostsSigchld) {
             quiet);
   EXPECT_EQ(RunInChild([] {
               signal(SIGCHLD, ReapEverything);
+              return Statuses();
+            }),
+            quiet);
+  // A timer signal without SA_RESTART interrupts every poll.
+  EXPECT_EQ(RunInChild([] {
+              struct sigaction action {};
+              action.sa_handler = Ignore;
+              sigaction(SIGALRM, &action, nullptr);
+              const itimerval every2ms{{0, 2000}, {0, 2000}};
+              setitimer(ITIMER_REAL, &every2ms, nullptr);
               return Statuses();
             }),
             quiet);

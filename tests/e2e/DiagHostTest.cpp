@@ -53,6 +53,36 @@ TEST_F(DiagHostTest, PrintsTheReportAsReturnedWithTheStatusOfItsWords) {
   EXPECT_EQ(run.status, 2) << run.err;
 }
 
+// Both package sources take the one probe of the run, and the listing runs once; the report is
+// the one of a run that is not traced.
+TEST_F(DiagHostTest, ARunProbesThePackageManagerOnce) {
+  const std::string root = SampleRoot();
+  const DpkgAdminDir admin({{"corva-zorvex-cli", "1:3.1-2", "amd64", "Zorvex command line tools"}});
+  const std::string trace = scratch_ / "trace";
+  std::string traced;
+  // LeakSanitizer cannot work under ptrace; the other tests check for leaks.
+  EXPECT_EQ(testsupport::Shell("ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
+                               "strace -f -qq -e trace=execve -s 4096 -o '" +
+                                   trace + "' " DIAG_HOST_PATH " --installer-root '" + root +
+                                   "' --user-installer-dir '" + (scratch_ / "absent") + "'",
+                               &traced),
+            0);
+  EXPECT_EQ(traced, Host("--installer-root '" + root + "'").out);
+  EXPECT_EQ(e2e::SummarizeComplete(traced.substr(0, traced.size() - 1)).command,
+            "Parse installed zorvex caches and installed dpkg packages");
+  const std::string shells = testsupport::ReadFile(trace);
+  const auto started = [&shells](const std::string& command) {
+    size_t count = 0;
+    const std::string call = "[\"sh\", \"-c\", \"" + command;
+    for (size_t at = shells.find(call); at != std::string::npos; at = shells.find(call, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(started("which "), 1u) << shells;
+  EXPECT_EQ(started("dpkg "), 1u) << shells;
+}
+
 TEST_F(DiagHostTest, TextFormatShowsDetailsUpToTheVerbosity) {
   const std::string root = SampleRoot();
   const DpkgAdminDir admin({{"corva-zorvex-cli", "1:3.1-2", "amd64", "Zorvex command line tools"}});

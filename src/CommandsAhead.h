@@ -1,0 +1,68 @@
+#ifndef ZORVEX_COMMANDS_AHEAD_H
+#define ZORVEX_COMMANDS_AHEAD_H
+
+#include <optional>
+#include <string>
+
+#include "ShellCommand.h"
+
+// GetOsType's decisions, one command line at a time: "which dpkg" (the shell's own "command -v
+// dpkg" where the shell cannot find "which", status 127), then the same for rpm only when dpkg is
+// not there.
+class ManagerProbe {
+ public:
+  // The command line to run next, until Answered().
+  std::string Command() const;
+  // Moves on with the status that Command() ended with.
+  void Take(int status);
+  bool Answered() const { return answer_ >= 0; }
+  // OS_TYPE_DEB, OS_TYPE_RPM or OS_TYPE_NONE, once Answered().
+  int Answer() const { return answer_; }
+
+ private:
+  size_t manager_ = 0;
+  bool shellTest_ = false;  // "command -v" in place of "which"
+  int answer_ = -1;
+};
+
+// The commands a run starts ahead, so that their waits overlap the rest of the run: the package
+// manager probe, then, the moment it answers, the listing of the manager it found.
+//
+// test() makes one, under its run lock, for the whole run. While it lives:
+// - OsType (GetOsType) answers from it: the manager is probed once per run, not once per source;
+// - Run (RunCommand) of the listing it started collects that listing, once;
+// - Run of any other command (the installer's find) waits in one poll with the commands ahead,
+//   which moves the probe on and starts the listing as soon as the probe ends.
+// Each command keeps its own deadline (from its own start), cap and status, so a source reads what
+// running the command itself would have given it. Nothing runs on its own: the commands ahead move
+// on only while the run waits for a command. Outside a run, OsType and Run run their commands on
+// the spot, one after the other.
+class CommandsAhead {
+ public:
+  // Starts the probe. The listing started when it finds dpkg, or rpm without dpkg.
+  CommandsAhead(const char* debianListing, const char* rpmListing);
+  // Ends whatever was started and not collected; the run is over.
+  ~CommandsAhead();
+  CommandsAhead(const CommandsAhead&) = delete;
+  CommandsAhead& operator=(const CommandsAhead&) = delete;
+
+  // The package manager, one of the OsType codes.
+  static int OsType();
+  // Runs `command` with the library's limits, appends its output and returns its status
+  // (ShellCommand::Collect).
+  static int Run(const std::string& command, std::string& output);
+
+ private:
+  int Answer();
+  ShellCommand* Running();
+  void MoveOn();
+
+  static CommandsAhead* run_;
+  const char* listings_[3];  // by OsType
+  ManagerProbe probe_;
+  std::optional<ShellCommand> probing_;
+  std::optional<ShellCommand> listing_;
+  std::string listingCommand_;
+};
+
+#endif  // ZORVEX_COMMANDS_AHEAD_H
