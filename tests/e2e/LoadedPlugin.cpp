@@ -16,24 +16,6 @@ namespace {
 // Appended to the home directory of an ordinary user; never exists.
 const char* const kAbsentUserDir = "/.zorvex-e2e-absent";
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-    text.append(buffer, static_cast<size_t>(got));
-  }
-  return text;
-}
-
-int ExitStatus(pid_t child) {
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) {
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace
 
 LoadedPlugin::LoadedPlugin()
@@ -112,9 +94,9 @@ MainRun LoadedPlugin::RunMain() const {
     _exit(status);
   }
   close(pipeEnds[1]);
-  run.output = ReadAll(pipeEnds[0]);
+  run.output = testsupport::ReadAll(pipeEnds[0]);
   close(pipeEnds[0]);
-  run.status = child > 0 ? ExitStatus(child) : -1;
+  run.status = child > 0 ? testsupport::WaitFor(child) : -1;
   return run;
 }
 
@@ -195,24 +177,6 @@ SampleInstallation::SampleInstallation() {
   dir_.MakeDir("dpkg/info");
   dir_.MakeDir("dpkg/updates");
   admin_.emplace("DPKG_ADMINDIR", AdminDir());
-}
-
-std::string WriteInstallerTree(const testsupport::TempDir& tree,
-                               const std::vector<InstallerProduct>& products) {
-  const std::string cache = tree.MakeDir("corva/zorvex") + "/";
-  std::vector<testsupport::InstallerComponent> components{{"zorvex.helpers", "2.4.0"}};
-  testsupport::WriteManifest(cache, "zorvex.helpers", "2.4.0",
-                             testsupport::ManifestJson(false, {{"en-us", "Helpers", "", "2.4"}}));
-  for (const InstallerProduct& product : products) {
-    components.push_back({product.id, product.version});
-    testsupport::WriteManifest(
-        cache, product.id, product.version,
-        testsupport::ManifestJson(
-            true, {{"fr", "Autre titre", "Autre", "0"},
-                   {"en-us", product.title, product.description, product.shownVersion}}));
-  }
-  testsupport::CreateInstallerDatabase(cache, kInstallDir, components);
-  return tree / "corva";
 }
 
 }  // namespace e2e

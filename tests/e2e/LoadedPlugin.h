@@ -78,9 +78,7 @@ ReportSummary Summarize(const std::string& report);
 // Summarize, failing the test when `report` is not complete JSON.
 ReportSummary SummarizeComplete(const std::string& report);
 
-// The first line of the nothing-found text.
-constexpr const char* kNoProductsLine =
-    "No installed Zorvex products are discovered. Additional information: \n";
+using testsupport::kNoProductsLine;
 
 // A copy of examples/sample-installation in a folder of its own: the installer tree with its
 // database made from its SQL script, and the dpkg database, which DPKG_ADMINDIR points at while
@@ -99,23 +97,8 @@ class SampleInstallation {
   std::optional<testsupport::ScopedEnv> admin_;
 };
 
-// One visible product of a fixture installer database.
-struct InstallerProduct {
-  std::string id;
-  std::string version;
-  std::string title;
-  std::string description;
-  std::string shownVersion;
-};
-
-// The installation directory that fixture installer databases record.
+// The installation directory that the installer trees of the end-to-end tests record.
 constexpr const char* kInstallDir = "/opt/corva/zorvex/2.4";
-
-// Writes an installer tree below `tree`: one database with `products` visible (their manifests
-// hold a French entry first, then the preferred "en-us" one) and one component that is not.
-// Returns the directory to search.
-std::string WriteInstallerTree(const testsupport::TempDir& tree,
-                               const std::vector<InstallerProduct>& products);
 
 }  // namespace e2e
 
