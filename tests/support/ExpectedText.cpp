@@ -118,6 +118,10 @@ std::string PrettyReport(const std::string& command, const std::vector<ExpectedP
   return PrettyAround(Node(MapTree(products), 0, command));
 }
 
+std::string PrettyReportOfText(const std::string& command, const std::string& mapText) {
+  return PrettyAround(Node(json_tokener_parse(mapText.c_str()), 0, command));
+}
+
 std::string PrettyNothingFoundReport(const std::string& information) {
   return PrettyAround(Node(json_object_new_string((kNoProductsLine + information).c_str())));
 }

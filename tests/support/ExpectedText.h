@@ -50,6 +50,10 @@ std::string SplicedInstallerMaps(const std::vector<std::vector<InstallerProduct>
 // The whole report in its pretty form when `products` were found by `command`.
 std::string PrettyReport(const std::string& command, const std::vector<ExpectedProduct>& products);
 
+// The whole report in its pretty form when `command` found the product map `mapText`, as json-c's
+// parser reads it: "Value" is null when the text does not parse.
+std::string PrettyReportOfText(const std::string& command, const std::string& mapText);
+
 // The whole report in its pretty form when nothing was found, with `information` after the
 // nothing-found text's fixed first line.
 std::string PrettyNothingFoundReport(const std::string& information);
