@@ -78,6 +78,7 @@ ReportSummary Summarize(const std::string& report);
 // Summarize, failing the test when `report` is not complete JSON.
 ReportSummary SummarizeComplete(const std::string& report);
 
+// The first line of the nothing-found text.
 using testsupport::kNoProductsLine;
 
 // A copy of examples/sample-installation in a folder of its own: the installer tree with its
