@@ -4,10 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <map>
-#include <memory>
-#include <sstream>
 #include <utility>
 
 #include "AptChecker.h"
@@ -23,17 +20,6 @@ const char* const kAreas[] = {"compiler",  "runtime",       "debugger", "profile
 const size_t kAreaCount = sizeof kAreas / sizeof kAreas[0];
 const char* const kInstallDir = "/opt/corva/zorvex/2024";
 
-// Keeps what is built once per program run until the program ends.
-template <typename T>
-const T& Shared(std::map<size_t, std::unique_ptr<T>>& made, size_t key,
-                const std::function<std::unique_ptr<T>()>& make) {
-  std::unique_ptr<T>& slot = made[key];
-  if (!slot) {
-    slot = make();
-  }
-  return *slot;
-}
-
 std::string PackageName(size_t index) { return "corva-zorvex-" + std::to_string(index); }
 
 std::string PackageVersion(size_t index) {
@@ -45,19 +31,6 @@ testsupport::DpkgPackage GeneratedPackage(size_t index, bool ofFamily) {
   return {(ofFamily ? PackageName(index) : "libother" + std::to_string(index)) + "-" +
               kAreas[index % kAreaCount],
           PackageVersion(index), index % 9 == 0 ? "all" : "amd64", Description(index)};
-}
-
-// The installed and held packages' lines, as the library's "grep -E '^(ii|hi) '" keeps them.
-std::string InstalledOrHeldLines(const std::string& text) {
-  std::string kept;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind("ii ", 0) == 0 || line.rfind("hi ", 0) == 0) {
-      kept += line + "\n";
-    }
-  }
-  return kept;
 }
 
 std::string ComponentId(size_t index) { return "corva.zorvex.c" + std::to_string(index); }
@@ -85,13 +58,9 @@ std::string ManifestText(size_t index) {
 void CreateDatabase(const std::string& cacheDir, size_t first, size_t count) {
   std::vector<testsupport::InstallerComponent> components;
   for (size_t index = first; index < first + count; ++index) {
-    components.push_back({ComponentId(index), ComponentVersion(index)});
+    components.push_back({ComponentId(index), ComponentVersion(index), ManifestText(index)});
   }
   testsupport::CreateInstallerDatabase(cacheDir, kInstallDir, components);
-  for (size_t index = first; index < first + count; ++index) {
-    testsupport::WriteManifest(cacheDir, ComponentId(index), ComponentVersion(index),
-                               ManifestText(index));
-  }
 }
 
 void TenfoldSizes(benchmark::internal::Benchmark* benchmark, int64_t smallest) {
@@ -135,24 +104,28 @@ void WriteDpkgAdminDir(const std::string& dir, size_t family, size_t others) {
 
 DpkgAdmin::DpkgAdmin(size_t packages) { WriteDpkgAdminDir(dir_.path(), packages, 0); }
 
+// Kept until the program ends; a map's elements stay where they were made.
 const DpkgAdmin& SharedDpkgAdmin(size_t packages) {
-  static std::map<size_t, std::unique_ptr<DpkgAdmin>> made;
-  return Shared<DpkgAdmin>(made, packages,
-                           [packages] { return std::make_unique<DpkgAdmin>(packages); });
+  static std::map<size_t, DpkgAdmin> made;
+  return made.try_emplace(packages, packages).first->second;
 }
 
 const std::string& DpkgListing(size_t packages) {
-  static std::map<size_t, std::unique_ptr<std::string>> made;
-  return Shared<std::string>(made, packages, [packages] {
+  static std::map<size_t, std::string> made;
+  auto listing = made.find(packages);
+  if (listing == made.end()) {
     const DpkgAdmin& admin = SharedDpkgAdmin(packages);
+    // The installed and held packages' lines, as the library's grep keeps them.
     const std::string command =
-        "DPKG_ADMINDIR='" + admin.path() + "' dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null";
+        "DPKG_ADMINDIR='" + admin.path() +
+        "' dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '";
     std::string output;
     if (testsupport::Shell(command, &output) != 0) {
       testsupport::Fail("dpkg cannot list " + admin.path());
     }
-    return std::make_unique<std::string>(InstalledOrHeldLines(output));
-  });
+    listing = made.emplace(packages, output).first;
+  }
+  return listing->second;
 }
 
 size_t RunDpkgQuery(const DpkgAdmin& admin) {
@@ -215,10 +188,9 @@ InstallerTree::InstallerTree(size_t databases, size_t components)
     : cachePaths_(WriteInstallerDatabases(dir_.path(), databases, components)) {}
 
 const InstallerTree& SharedInstallerTree(size_t databases, size_t components) {
-  static std::map<size_t, std::unique_ptr<InstallerTree>> made;
-  return Shared<InstallerTree>(made, databases * 1000000000 + components, [=] {
-    return std::make_unique<InstallerTree>(databases, components);
-  });
+  static std::map<std::pair<size_t, size_t>, InstallerTree> made;
+  return made.try_emplace(std::make_pair(databases, components), databases, components)
+      .first->second;
 }
 
 std::string PackageMapText(size_t products) {

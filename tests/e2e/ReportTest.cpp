@@ -11,7 +11,7 @@
 
 using e2e::kInstallDir;
 using e2e::LoadedPlugin;
-using e2e::MainRun;
+using testsupport::ChildRun;
 using testsupport::DpkgAdminDir;
 using testsupport::DpkgPackage;
 using testsupport::ExpectedProduct;
@@ -56,7 +56,7 @@ class ReportTest : public ::testing::Test {
   // prints the same report and one line feed. Returns main's status.
   int RunBothWays(const std::string& expected) {
     EXPECT_EQ(plugin_.RunCheck(), expected);
-    const MainRun run = plugin_.RunMain();
+    const ChildRun run = plugin_.RunMain();
     EXPECT_EQ(run.output, expected + "\n");
     return run.status;
   }

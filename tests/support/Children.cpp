@@ -16,57 +16,45 @@
 #include <fstream>
 #include <sstream>
 
-#include "Failure.h"
 #include "ScopedState.h"
 
 namespace fs = std::filesystem;
 
 namespace testsupport {
 
-std::vector<std::string> DirectoryEntries(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(dir, error)) {
-    names.push_back(entry.path().filename().string());
+namespace {
+
+// Writes all of `text` to `fd`, as far as the other end takes it.
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) {
+      continue;
+    }
+    if (wrote <= 0) {
+      return;
+    }
+    done += static_cast<size_t>(wrote);
   }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
-size_t OpenDescriptorCount() {
-  size_t count = 0;
-  std::error_code error;
-  // The iterator holds one descriptor of its own while it lists them.
-  for (auto it = fs::directory_iterator("/proc/self/fd", error);
-       !error && it != fs::directory_iterator(); it.increment(error)) {
-    ++count;
-  }
-  return count > 0 ? count - 1 : 0;
-}
-
-std::vector<int> DescriptorsOf(const std::string& path) {
-  std::vector<int> found;
-  std::error_code error;
-  const fs::path target = fs::canonical(path, error);
-  for (auto it = fs::directory_iterator("/proc/self/fd", error);
-       !error && it != fs::directory_iterator(); it.increment(error)) {
-    std::error_code unreadable;
-    if (fs::read_symlink(it->path(), unreadable) == target) {
-      found.push_back(std::stoi(it->path().filename().string()));
+// Waits for `child`; its exit status, or -1 when it did not exit normally.
+int WaitFor(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return -1;
     }
   }
-  return found;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-namespace {
 
 size_t LiveGroupMembersNow(pid_t group) {
   size_t live = 0;
-  std::error_code error;
-  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
-       it.increment(error)) {
+  for (const std::string& entry : DirectoryEntries("/proc")) {
     // "pid (name) state ppid pgrp ...": the name may hold blanks, so read from its last ")".
-    const std::string stat = ReadFile(it->path() / "stat");
+    const std::string stat = ReadFile("/proc/" + entry + "/stat");
     const size_t nameEnd = stat.rfind(')');
     if (nameEnd == std::string::npos) {
       continue;
@@ -82,69 +70,6 @@ size_t LiveGroupMembersNow(pid_t group) {
   }
   return live;
 }
-
-}  // namespace
-
-size_t LiveGroupMembers(pid_t group) {
-  size_t live = LiveGroupMembersNow(group);
-  for (int waited = 0; live > 0 && waited < 200; ++waited) {
-    usleep(10000);
-    live = LiveGroupMembersNow(group);
-  }
-  return live;
-}
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-  }
-  return -1;
-}
-
-void WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-}
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return text;
-    }
-    text.append(buffer, static_cast<size_t>(got));
-  }
-}
-
-int WaitFor(pid_t child) {
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
-      return -1;
-    }
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-namespace {
 
 // The body of the DatabaseWriter child: exit status 0 once released, 1 when it could not lock.
 [[noreturn]] void HoldTransaction(const std::string& path, const std::string& begin, int ready,
@@ -164,7 +89,57 @@ namespace {
   _exit(status);
 }
 
+const char* const kTestUser = "zorvex-test";
+
+std::optional<TestAccount> LookUpTestUser() {
+  const passwd* account = getpwnam(kTestUser);
+  if (account == nullptr || account->pw_dir == nullptr) {
+    return std::nullopt;
+  }
+  return TestAccount{account->pw_uid, account->pw_gid, account->pw_dir};
+}
+
 }  // namespace
+
+std::vector<std::string> DirectoryEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(dir, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+size_t OpenDescriptorCount() {
+  // The listing holds one descriptor of its own while it reads.
+  const size_t listed = DirectoryEntries("/proc/self/fd").size();
+  return listed > 0 ? listed - 1 : 0;
+}
+
+size_t LiveGroupMembers(pid_t group) {
+  size_t live = LiveGroupMembersNow(group);
+  for (int waited = 0; live > 0 && waited < 200; ++waited) {
+    usleep(10000);
+    live = LiveGroupMembersNow(group);
+  }
+  return live;
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return text;
+    }
+    text.append(buffer, static_cast<size_t>(got));
+  }
+}
 
 DatabaseWriter::DatabaseWriter(const std::string& path, const std::string& begin) {
   int ready[2];
@@ -202,27 +177,37 @@ DatabaseWriter::~DatabaseWriter() {
   }
 }
 
-std::string RunInChild(const std::function<std::string()>& body) {
+ChildRun RunForked(const std::function<int(int out)>& body) {
+  ChildRun run;
   int channel[2];
   if (pipe2(channel, O_CLOEXEC) != 0) {
     Fail("cannot create a pipe");
-    return "";
+    return run;
   }
-  std::fflush(nullptr);
+  std::fflush(nullptr);  // the child must not repeat what this process has buffered
   const pid_t child = fork();
   if (child == 0) {
     close(channel[0]);
-    WriteAll(channel[1], body());
-    _exit(0);
+    const int status = body(channel[1]);
+    std::fflush(nullptr);
+    _exit(status);
   }
   close(channel[1]);
-  std::string text = ReadAll(channel[0]);
+  run.output = ReadAll(channel[0]);
   close(channel[0]);
-  const int status = child < 0 ? -1 : WaitFor(child);
-  if (status != 0) {
-    Fail("the child failed with status " + std::to_string(status) + "; it sent: " + text);
+  run.status = child < 0 ? -1 : WaitFor(child);
+  return run;
+}
+
+std::string RunInChild(const std::function<std::string()>& body) {
+  const ChildRun run = RunForked([&body](int out) {
+    WriteAll(out, body());
+    return 0;
+  });
+  if (run.status != 0) {
+    Fail("the child failed with status " + std::to_string(run.status) + "; it sent: " + run.output);
   }
-  return text;
+  return run.output;
 }
 
 void BecomeUser(uid_t uid, gid_t gid) {
@@ -236,20 +221,6 @@ void BecomeUser(uid_t uid, gid_t gid) {
   prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
 }
 
-namespace {
-
-const char* const kTestUser = "zorvex-test";
-
-std::optional<TestAccount> LookUpTestUser() {
-  const passwd* account = getpwnam(kTestUser);
-  if (account == nullptr || account->pw_dir == nullptr) {
-    return std::nullopt;
-  }
-  return TestAccount{account->pw_uid, account->pw_gid, account->pw_dir};
-}
-
-}  // namespace
-
 std::optional<TestAccount> TestUserAccount() {
   std::optional<TestAccount> account = LookUpTestUser();
   if (!account && geteuid() == 0) {
@@ -261,33 +232,6 @@ std::optional<TestAccount> TestUserAccount() {
     account = LookUpTestUser();
   }
   return account;
-}
-
-uid_t UnusedUid() {
-  uid_t uid = 40000;
-  while (getpwuid(uid) != nullptr) {
-    ++uid;
-  }
-  return uid;
-}
-
-namespace {
-
-void ChangeOwnerOf(const std::string& path, uid_t uid, gid_t gid) {
-  if (lchown(path.c_str(), uid, gid) != 0) {
-    Fail("cannot change the owner of " + path);
-  }
-}
-
-}  // namespace
-
-void ChangeOwner(const std::string& path, uid_t uid, gid_t gid) {
-  ChangeOwnerOf(path, uid, gid);
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(path, error);
-       it != fs::recursive_directory_iterator(); it.increment(error)) {
-    ChangeOwnerOf(it->path(), uid, gid);
-  }
 }
 
 }  // namespace testsupport

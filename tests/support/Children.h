@@ -12,14 +12,8 @@
 // watch descriptors and process groups, or hold a database from outside.
 namespace testsupport {
 
-// Writes all of `text` to `fd`, as far as the other end takes it.
-void WriteAll(int fd, const std::string& text);
-
 // Reads `fd` to its end (or first error).
 std::string ReadAll(int fd);
-
-// Waits for `child`; its exit status, or -1 when it did not exit normally.
-int WaitFor(pid_t child);
 
 // The names in `dir`, sorted: to see that reading a directory left nothing behind.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
@@ -28,16 +22,10 @@ std::vector<std::string> DirectoryEntries(const std::string& dir);
 // not counted).
 size_t OpenDescriptorCount();
 
-// The descriptors of this process open on `path`.
-std::vector<int> DescriptorsOf(const std::string& path);
-
 // The processes of group `group` that have not ended (zombies, which no init may reap inside a
 // container, do not count), after waiting up to two seconds for them to go: a process killed with
 // SIGKILL ends only once it is scheduled again.
 size_t LiveGroupMembers(pid_t group);
-
-// This process's resident memory in KiB (VmRSS of /proc/self/status), or -1.
-long ResidentKiB();
 
 // A writer in another process that holds the SQLite database at `path` in an open transaction,
 // begun with `begin` (say "BEGIN EXCLUSIVE;" and a write), until the object is destroyed.
@@ -53,9 +41,19 @@ class DatabaseWriter {
   int release_ = -1;
 };
 
-// Runs `body` in a forked child and returns the text it returned, sent back through a pipe. The
-// child then ends at once, without exit handlers or the test framework. Fails unless the child
-// ends with status 0.
+// What a child sent back and its exit status (-1 when it did not exit normally).
+struct ChildRun {
+  int status = -1;
+  std::string output;
+};
+
+// Runs `body` in a forked child, which ends with the status that `body` returns, at once, without
+// exit handlers or the test framework; what it writes to the descriptor it is given (closed on
+// exec) comes back as the output.
+ChildRun RunForked(const std::function<int(int out)>& body);
+
+// Runs `body` in a forked child and returns the text it returned. Fails unless the child ends
+// with status 0.
 std::string RunInChild(const std::function<std::string()>& body);
 
 // In a child of RunInChild: becomes `uid` and `gid` for good, without supplementary groups, and
@@ -72,12 +70,6 @@ struct TestAccount {
 // The account "zorvex-test", created by support/create-test-user.sh (idempotent, under a lock)
 // when missing. Only root can create it; nullopt when it is missing and cannot be created.
 std::optional<TestAccount> TestUserAccount();
-
-// A user id above 40000 with no account record.
-uid_t UnusedUid();
-
-// Makes the tree at `path` belong to `uid` and `gid`.
-void ChangeOwner(const std::string& path, uid_t uid, gid_t gid);
 
 }  // namespace testsupport
 

@@ -74,10 +74,6 @@ std::string Members(const std::vector<InstallerProduct>& products) {
 
 }  // namespace
 
-std::string JsonQuote(const std::string& text) {
-  return Serialised(json_object_new_string(text.c_str()), JSON_C_TO_STRING_PLAIN);
-}
-
 ExpectedProduct ProductMapEntry(const std::string& summary, const std::string& packages,
                                 const std::string& shortVersion, const std::string& version,
                                 const std::string& architecture) {

@@ -26,9 +26,6 @@ struct ExpectedProduct {
 constexpr const char* kNoProductsLine =
     "No installed Zorvex products are discovered. Additional information: \n";
 
-// JSON-quotes `text` the way json-c writes it ("/" becomes "\/").
-std::string JsonQuote(const std::string& text);
-
 // A product of a package source (dpkg or rpm), installed in "/opt/corva/zorvex".
 ExpectedProduct ProductMapEntry(const std::string& summary, const std::string& packages,
                                 const std::string& shortVersion, const std::string& version,

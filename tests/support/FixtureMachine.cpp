@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "Failure.h"
+#include "BInstallerChecker.h"
+#include "zorvex_plugin.h"
 
 namespace fs = std::filesystem;
 
@@ -29,44 +30,16 @@ std::string StatusStanza(const DpkgPackage& package) {
   return stanza.str();
 }
 
-}  // namespace
-
-std::vector<DpkgPackage> ManyPackages(int count, int descriptions) {
-  std::vector<DpkgPackage> packages;
-  packages.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    packages.push_back({"corva-zorvex-part" + std::to_string(i), "1." + std::to_string(i) + "-1",
-                        "amd64", "Zorvex part " + std::to_string(i % descriptions)});
-  }
-  return packages;
-}
-
-void WriteDpkgAdminDir(const std::string& dir, const std::vector<DpkgPackage>& packages) {
-  std::string status;
-  for (const DpkgPackage& package : packages) {
-    status += StatusStanza(package);
-  }
-  WriteFile(dir + "/status", status);
-  WriteFile(dir + "/available", "");
-  fs::create_directories(dir + "/info");
-  fs::create_directories(dir + "/updates");
-}
-
-DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
-    : env_("DPKG_ADMINDIR", dir_.path()) {
-  WriteDpkgAdminDir(dir_.path(), packages);
-}
-
-namespace {
-
-// rpmbuild expands macros in every spec line; a "%" of the test's text must stay a "%".
-std::string SpecText(const std::string& text) {
+// `text` with every `special` written twice: how SQL quotes "'" and rpmbuild's specs keep "%".
+std::string Doubling(const std::string& text, char special) {
   std::string escaped;
   for (const char c : text) {
-    escaped += c == '%' ? std::string("%%") : std::string(1, c);
+    escaped += c == special ? std::string(2, c) : std::string(1, c);
   }
   return escaped;
 }
+
+std::string SpecText(const std::string& text) { return Doubling(text, '%'); }
 
 // No BuildArch: the architecture comes from rpmbuild's --target, which accepts any. An empty
 // vendor leaves the tag out, which rpm then shows as "(none)".
@@ -98,7 +71,41 @@ bool Succeeds(const std::string& command) {
   return false;
 }
 
+void AddText(json_object* object, const char* name, const std::optional<std::string>& text) {
+  if (text) {
+    json_object_object_add(object, name, json_object_new_string(text->c_str()));
+  }
+}
+
+std::string SqlQuote(const std::string& text) { return "'" + Doubling(text, '\'') + "'"; }
+
 }  // namespace
+
+std::vector<DpkgPackage> ManyPackages(int count, int descriptions) {
+  std::vector<DpkgPackage> packages;
+  packages.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    packages.push_back({"corva-zorvex-part" + std::to_string(i), "1." + std::to_string(i) + "-1",
+                        "amd64", "Zorvex part " + std::to_string(i % descriptions)});
+  }
+  return packages;
+}
+
+void WriteDpkgAdminDir(const std::string& dir, const std::vector<DpkgPackage>& packages) {
+  std::string status;
+  for (const DpkgPackage& package : packages) {
+    status += StatusStanza(package);
+  }
+  WriteFile(dir + "/status", status);
+  WriteFile(dir + "/available", "");
+  fs::create_directories(dir + "/info");
+  fs::create_directories(dir + "/updates");
+}
+
+DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
+    : env_("DPKG_ADMINDIR", dir_.path()) {
+  WriteDpkgAdminDir(dir_.path(), packages);
+}
 
 RpmDatabase::RpmDatabase(const std::vector<RpmPackage>& packages) : env_("HOME", home_.path()) {
   Register(packages);
@@ -126,24 +133,6 @@ void RpmDatabase::Register(const std::vector<RpmPackage>& packages) const {
     }
   }
 }
-
-namespace {
-
-void AddText(json_object* object, const char* name, const std::optional<std::string>& text) {
-  if (text) {
-    json_object_object_add(object, name, json_object_new_string(text->c_str()));
-  }
-}
-
-std::string SqlQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  }
-  return quoted + "'";
-}
-
-}  // namespace
 
 std::string ManifestJson(bool visible, const std::vector<LocalizedEntry>& entries,
                          const std::string& id) {
@@ -206,6 +195,11 @@ std::string CreateInstallerDatabase(const std::string& cacheDir, const std::stri
            SqlQuote(component.version) + ", 'installed');";
   }
   ExecuteSql(path, sql + "COMMIT;");
+  for (const InstallerComponent& component : components) {
+    if (!component.manifest.empty()) {
+      WriteManifest(cacheDir, component.id, component.version, component.manifest);
+    }
+  }
   return path;
 }
 
@@ -219,12 +213,11 @@ std::string WriteManifest(const std::string& cacheDir, const std::string& id,
 const char* const kTestInstallDir = "/opt/corva/zorvex";
 
 std::string InstallerCache(const std::string& cacheDir,
-                           const std::vector<InstallerComponent>& components) {
-  CreateInstallerDatabase(cacheDir, kTestInstallDir, components);
-  for (const InstallerComponent& component : components) {
-    WriteManifest(cacheDir, component.id, component.version,
-                  VisibleManifest("Title " + component.id));
+                           std::vector<InstallerComponent> components) {
+  for (InstallerComponent& component : components) {
+    component.manifest = VisibleManifest("Title " + component.id);
   }
+  CreateInstallerDatabase(cacheDir, kTestInstallDir, components);
   return cacheDir;
 }
 
@@ -236,19 +229,40 @@ InstallerProduct ListedProduct(const std::string& title, const std::string& id,
 
 std::string WriteInstallerTree(const TempDir& tree, const std::vector<InstallerProduct>& products) {
   const std::string cache = tree.MakeDir("corva/zorvex") + "/";
-  std::vector<InstallerComponent> components{{"zorvex.helpers", "2.4.0"}};
-  WriteManifest(cache, "zorvex.helpers", "2.4.0",
-                ManifestJson(false, {{"en-us", "Helpers", "", "2.4"}}));
+  std::vector<InstallerComponent> components{
+      {"zorvex.helpers", "2.4.0", ManifestJson(false, {{"en-us", "Helpers", "", "2.4"}})}};
   for (const InstallerProduct& product : products) {
-    components.push_back({product.id, product.fullVersion});
-    WriteManifest(
-        cache, product.id, product.fullVersion,
-        ManifestJson(true, {{"fr", "Autre titre", "Autre", "0"},
-                            {"en-us", product.title, product.description, product.version}}));
+    components.push_back(
+        {product.id, product.fullVersion,
+         ManifestJson(true, {{"fr", "Autre titre", "Autre", "0"},
+                             {"en-us", product.title, product.description, product.version}})});
   }
   CreateInstallerDatabase(cache, products.empty() ? kTestInstallDir : products.front().path,
                           components);
   return tree / "corva";
+}
+
+std::string ReadAllDatabases(const std::vector<std::string>& caches) {
+  BInstallerChecker::CachePaths = caches;
+  std::string text;
+  const bool read = BInstallerChecker::GetAppInfo(text);
+  return (read ? "true: " : "false: ") + text;
+}
+
+InstallerLocations::InstallerLocations(std::string root, std::string user)
+    : root_(std::move(root)),
+      user_(std::move(user)),
+      oldRoot_(ROOT_IC_PATH),
+      oldUser_(USER_IC_PATH) {
+  ROOT_IC_PATH = root_.c_str();
+  USER_IC_PATH = user_.c_str();
+  BInstallerChecker::CachePaths.clear();
+}
+
+InstallerLocations::~InstallerLocations() {
+  ROOT_IC_PATH = oldRoot_;
+  USER_IC_PATH = oldUser_;
+  BInstallerChecker::CachePaths.clear();
 }
 
 }  // namespace testsupport

@@ -8,7 +8,8 @@
 #include "ScopedState.h"
 
 // The machine that the real tools read: dpkg admin directories, private rpm databases, installer
-// databases with their manifests. Every writer reports what it cannot do through Fail.
+// databases with their manifests, and the library's installer locations pointed at them. Every
+// writer reports what it cannot do through Fail.
 namespace testsupport {
 
 // One package in a dpkg status file.
@@ -89,6 +90,7 @@ std::string VisibleManifest(const std::string& title, const std::string& descrip
 struct InstallerComponent {
   std::string id;
   std::string version;
+  std::string manifest = "";  // written as its manifest when not empty
 };
 
 // Runs `sql` on the SQLite database at `path` (created if missing); fails on error.
@@ -96,7 +98,8 @@ void ExecuteSql(const std::string& path, const std::string& sql);
 
 // Creates an installer database at `cacheDir` + "packagemanager.db" with INSTALL_DIR (one row,
 // `installDir`) and COMPONENT (`components`), each with a column beside the ones the library
-// reads, and an unrelated table, in one transaction. Returns the database path.
+// reads, and an unrelated table, in one transaction, and the components' manifests. Returns the
+// database path.
 std::string CreateInstallerDatabase(const std::string& cacheDir, const std::string& installDir,
                                     const std::vector<InstallerComponent>& components);
 
@@ -109,8 +112,7 @@ extern const char* const kTestInstallDir;
 
 // An installer database in `cacheDir` (ending in "/") with `components`, each with a visible
 // manifest titled "Title " + its id. Returns `cacheDir`.
-std::string InstallerCache(const std::string& cacheDir,
-                           const std::vector<InstallerComponent>& components);
+std::string InstallerCache(const std::string& cacheDir, std::vector<InstallerComponent> components);
 
 // One visible product of an installer database: what its row and manifest hold, which is what
 // the product map shows of it.
@@ -133,6 +135,27 @@ InstallerProduct ListedProduct(const std::string& title, const std::string& id,
 // kTestInstallDir), with `products` visible (their manifests hold a French entry first, then the
 // preferred "en-us" one) and one component that is not. Returns the directory to search.
 std::string WriteInstallerTree(const TempDir& tree, const std::vector<InstallerProduct>& products);
+
+// For tests that link the library: reads the databases of `caches` as a run does
+// (BInstallerChecker::GetAppInfo after setting CachePaths): "true: " or "false: ", then the text.
+std::string ReadAllDatabases(const std::vector<std::string>& caches);
+
+// Points ROOT_IC_PATH and USER_IC_PATH at test trees for the scope (DB_NAME stays) and empties
+// BInstallerChecker::CachePaths on entry and exit. The default per-user directory is one that no
+// home holds, so that only the system-wide tree is found.
+class InstallerLocations {
+ public:
+  explicit InstallerLocations(std::string root, std::string user = "/.zorvex-test-absent");
+  ~InstallerLocations();
+  InstallerLocations(const InstallerLocations&) = delete;
+  InstallerLocations& operator=(const InstallerLocations&) = delete;
+
+ private:
+  std::string root_;
+  std::string user_;
+  const char* oldRoot_;
+  const char* oldUser_;
+};
 
 }  // namespace testsupport
 

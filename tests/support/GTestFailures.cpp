@@ -1,7 +1,7 @@
 // Linked into every test program: a fixture that fails fails the running test, not the program.
 #include <gtest/gtest.h>
 
-#include "Failure.h"
+#include "ScopedState.h"
 
 namespace {
 

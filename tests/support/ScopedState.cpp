@@ -10,13 +10,18 @@
 #include <fstream>
 #include <sstream>
 
-#include "Failure.h"
-
 namespace fs = std::filesystem;
 
 namespace testsupport {
 
 namespace {
+
+void PrintAndExit(const std::string& message) {
+  std::fprintf(stderr, "fixture setup failed: %s\n", message.c_str());
+  std::exit(1);
+}
+
+FailureHandler failureHandler = &PrintAndExit;
 
 std::string MakeTempDir(const std::string& base) {
   std::string pattern = base + "/zorvex-test.XXXXXX";
@@ -32,6 +37,10 @@ std::string DefaultTempBase() {
 }
 
 }  // namespace
+
+void SetFailureHandler(FailureHandler handler) { failureHandler = handler; }
+
+void Fail(const std::string& message) { failureHandler(message); }
 
 TempDir::TempDir() : path_(MakeTempDir(DefaultTempBase())) {}
 
@@ -98,24 +107,15 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
-ToolDir::ToolDir() = default;
-
-void ToolDir::Link(const std::string& tool) const {
-  const std::string real = FindTool(tool);
-  if (real.empty()) {
-    Fail("this machine has no " + tool);
-    return;
-  }
-  std::error_code error;
-  fs::create_symlink(real, dir_ / tool, error);
-  if (error) {
-    Fail("cannot link " + tool + ": " + error.message());
-  }
-}
-
-void ToolDir::Link(std::initializer_list<const char*> tools) const {
-  for (const char* tool : tools) {
-    Link(std::string(tool));
+void ToolDir::Link(const std::vector<std::string>& tools) const {
+  for (const std::string& tool : tools) {
+    const std::string real = FindTool(tool);
+    std::error_code error;
+    if (real.empty()) {
+      Fail("this machine has no " + tool);
+    } else if (fs::create_symlink(real, dir_ / tool, error); error) {
+      Fail("cannot link " + tool + ": " + error.message());
+    }
   }
 }
 
@@ -124,7 +124,7 @@ void ToolDir::Script(const std::string& name, const std::string& body) const {
   chmod(path.c_str(), 0755);
 }
 
-ToolsOnPath::ToolsOnPath(std::initializer_list<const char*> tools, const std::string& whichBody) {
+ToolsOnPath::ToolsOnPath(const std::vector<std::string>& tools, const std::string& whichBody) {
   tools_.Link(tools);
   if (!whichBody.empty()) {
     tools_.Script("which", whichBody);

@@ -1,11 +1,19 @@
 #ifndef ZORVEX_FIXTURES_SCOPED_STATE_H
 #define ZORVEX_FIXTURES_SCOPED_STATE_H
 
-#include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
+
+// Receives every failure of the fixtures: the test programs' handler fails the running test and
+// lets it go on; the benchmarks keep the default, which prints the message and ends the program
+// with status 1, since nothing can be measured on data that could not be made.
+using FailureHandler = void (*)(const std::string& message);
+void SetFailureHandler(FailureHandler handler);
+// Reports `message` through the installed handler; returns when the handler does.
+void Fail(const std::string& message);
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction, even
 // when the test fails. Permissions that a test took away are restored before removal.
@@ -54,10 +62,8 @@ class ScopedEnv {
 // scripts standing in for tools where no real one can produce a case.
 class ToolDir {
  public:
-  ToolDir();
-  // Links `tool` (found on the current PATH) into the folder; fails if there is none.
-  void Link(const std::string& tool) const;
-  void Link(std::initializer_list<const char*> tools) const;
+  // Links `tools` (found on the current PATH) into the folder; fails for one there is none of.
+  void Link(const std::vector<std::string>& tools) const;
   // Writes an executable "#!/bin/sh" script named `name` with `body`.
   void Script(const std::string& name, const std::string& body) const;
   const std::string& path() const { return dir_.path(); }
@@ -70,7 +76,7 @@ class ToolDir {
 // `whichBody` is given, a "which" script with that body, and nothing else.
 class ToolsOnPath {
  public:
-  explicit ToolsOnPath(std::initializer_list<const char*> tools, const std::string& whichBody = "");
+  explicit ToolsOnPath(const std::vector<std::string>& tools, const std::string& whichBody = "");
 
  private:
   ToolDir tools_;

@@ -5,9 +5,7 @@
 // accounts, and the adapters to the library's own state.
 #include "Children.h"
 #include "ExpectedText.h"
-#include "Failure.h"
 #include "FixtureMachine.h"
-#include "LibraryAdapters.h"
 #include "ScopedState.h"
 
 #endif  // ZORVEX_TEST_SUPPORT_H
