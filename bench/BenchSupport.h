@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
-// Data for the benchmarks, made on this machine: listing texts, dpkg admin directories, installer
-// trees with their manifests and large product maps. Everything written to disk lives in
-// temporary directories that are removed when the benchmark program ends.
+#include "TestSupport.h"
+
+// Data for the benchmarks, made on this machine with the tests' fixture writers: listing texts,
+// dpkg admin directories, installer trees with their manifests and large product maps. Everything
+// written to disk lives in temporary directories that are removed when the benchmark program
+// ends; data that cannot be made ends the program with the reason.
 namespace benchsupport {
 
 // The three sizes of a benchmark, each ten times the one before, with a linear fit over them
@@ -16,20 +19,6 @@ namespace benchsupport {
 void OneToHundred(benchmark::internal::Benchmark* benchmark);
 void HundredToTenThousand(benchmark::internal::Benchmark* benchmark);
 void ThousandToHundredThousand(benchmark::internal::Benchmark* benchmark);
-
-// A fresh directory under $TMPDIR (or /tmp), removed with its content on destruction.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The description of generated package `index`: most are the package's own, every seventh is one
 // of a few descriptions that several packages share, as the family's split packages do.
@@ -46,7 +35,7 @@ class DpkgAdmin {
   const std::string& path() const { return dir_.path(); }
 
  private:
-  ScratchDir dir_;
+  testsupport::TempDir dir_;
 };
 
 // The dpkg admin directory of `packages` family packages, made once per program run.
@@ -68,8 +57,8 @@ std::string RpmListing(size_t lines);
 // cache directories that share `components` components between them (the remainder to the first
 // ones), each component with its manifest; every twentieth component is not visible. Returns the
 // cache directories, each ending in "/".
-std::vector<std::string> WriteInstallerTree(const std::string& dir, size_t databases,
-                                            size_t components);
+std::vector<std::string> WriteInstallerDatabases(const std::string& dir, size_t databases,
+                                                 size_t components);
 
 // An installer tree (above) in a directory of its own.
 class InstallerTree {
@@ -79,7 +68,7 @@ class InstallerTree {
   const std::vector<std::string>& cachePaths() const { return cachePaths_; }
 
  private:
-  ScratchDir dir_;
+  testsupport::TempDir dir_;
   std::vector<std::string> cachePaths_;
 };
 

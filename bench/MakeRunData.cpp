@@ -18,6 +18,6 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir + "/dpkg");
   benchsupport::WriteDpkgAdminDir(dir + "/dpkg", number(argv[2]), number(argv[3]));
   const size_t databases = number(argv[4]);
-  benchsupport::WriteInstallerTree(dir + "/installer", databases, databases * number(argv[5]));
+  benchsupport::WriteInstallerDatabases(dir + "/installer", databases, databases * number(argv[5]));
   return 0;
 }

@@ -2,12 +2,10 @@
 // that it stands for, on generated databases: titles of every kind, titles given twice,
 // components without title, description or version, invisible components.
 #include <gtest/gtest.h>
-#include <json-c/json.h>
 
 #include <random>
 
 #include "BInstallerChecker.h"
-#include "JsonNode.h"
 #include "TestSupport.h"
 
 using testsupport::InstallerComponent;
@@ -30,22 +28,15 @@ std::string TreeText(std::vector<Component> components, const std::string& insta
   std::sort(components.begin(), components.end(), [](const Component& a, const Component& b) {
     return std::tie(a.id, a.version) < std::tie(b.id, b.version);
   });
-  json_object* map = json_object_new_object();
+  std::vector<testsupport::InstallerProduct> products;
   for (const Component& component : components) {
-    if (!component.visible) {
-      continue;
+    if (component.visible) {
+      products.push_back({component.title.value_or(component.id), component.id,
+                          component.shortVersion.value_or(""), component.version,
+                          component.description.value_or(""), installDir});
     }
-    json_object* product = json_object_new_object();
-    JsonNode::AddJsonNode(map, component.title.value_or(component.id), "INFO", product);
-    JsonNode::AddJsonNode(product, "Product ID", "INFO", 1u, component.id);
-    JsonNode::AddJsonNode(product, "Version", "INFO", component.shortVersion.value_or(""));
-    JsonNode::AddJsonNode(product, "Full Version", "INFO", 1u, component.version);
-    JsonNode::AddJsonNode(product, "Description", "INFO", 1u, component.description.value_or(""));
-    JsonNode::AddJsonNode(product, "Path", "INFO", 1u, installDir);
   }
-  std::string text = json_object_to_json_string(map);
-  json_object_put(map);
-  return text;
+  return testsupport::InstallerMap(products);
 }
 
 std::optional<std::string> Maybe(std::mt19937& random, const std::string& text) {

@@ -17,7 +17,6 @@
 #include "TestSupport.h"
 
 using testsupport::BecomeUser;
-using testsupport::ChangeOwner;
 using testsupport::InstallerCache;
 using testsupport::InstallerLocations;
 using testsupport::InstallerMap;
@@ -31,6 +30,31 @@ using testsupport::TestAccount;
 using testsupport::WriteManifest;
 
 namespace {
+
+// A user id above 40000 with no account record.
+uid_t UnusedUid() {
+  uid_t uid = 40000;
+  while (getpwuid(uid) != nullptr) {
+    ++uid;
+  }
+  return uid;
+}
+
+void ChangeOwnerOf(const std::string& path, uid_t uid, gid_t gid) {
+  if (lchown(path.c_str(), uid, gid) != 0) {
+    ADD_FAILURE() << "cannot change the owner of " << path;
+  }
+}
+
+// Makes the tree at `path` belong to `uid` and `gid`.
+void ChangeOwner(const std::string& path, uid_t uid, gid_t gid) {
+  ChangeOwnerOf(path, uid, gid);
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(path, error);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    ChangeOwnerOf(it->path(), uid, gid);
+  }
+}
 
 const char* const kNoCaches = "Cannot obtain paths to package manager databases.";
 const char* const kNoUserName = "Cannot get user name.";
@@ -163,7 +187,7 @@ TEST_F(PerUserSearch, OrdinaryUserFindingNothingAnywhereFails) {
 }
 
 TEST_F(PerUserSearch, UserIdWithoutAccountSearchesOnlyTheSystemWideDirectory) {
-  const uid_t nobody = testsupport::UnusedUid();
+  const uid_t nobody = UnusedUid();
   const auto withoutAccount = [&] {
     return RunInChild([&] {
       BecomeUser(nobody, static_cast<gid_t>(nobody));

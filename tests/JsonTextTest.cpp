@@ -5,9 +5,9 @@
 
 #include <random>
 
-#include "JsonNode.h"
 #include "JsonText.h"
 #include "PackageListing.h"
+#include "TestSupport.h"
 #include "zorvex_checker.h"
 
 namespace {
@@ -177,21 +177,14 @@ TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
 
 // The product table through a json-c tree, as the Debian and RPM sources once built it.
 std::string TreeText(const ProductTable& table) {
-  json_object* map = json_object_new_object();
+  std::vector<testsupport::ExpectedProduct> products;
   for (const auto& entry : table) {
     const Product& product = entry.second;
-    json_object* details = json_object_new_object();
-    JsonNode::AddJsonNode(map, entry.first, "INFO", details);
-    JsonNode::AddJsonNode(details, "Packages", "INFO", 1u, product.packages);
-    JsonNode::AddJsonNode(details, "Version", "INFO",
-                          product.version.substr(0, product.version.find('-')));
-    JsonNode::AddJsonNode(details, "Full Version", "INFO", 1u, product.version);
-    JsonNode::AddJsonNode(details, "Architecture", "INFO", 1u, product.architecture);
-    JsonNode::AddJsonNode(details, "Path", "INFO", 1u, std::string("/opt/corva/zorvex"));
+    products.push_back(testsupport::ProductMapEntry(
+        entry.first, product.packages, product.version.substr(0, product.version.find('-')),
+        product.version, product.architecture));
   }
-  std::string text = JsonCText(map, JSON_C_TO_STRING_SPACED);
-  json_object_put(map);
-  return text;
+  return testsupport::ProductMap(products);
 }
 
 TEST(ProductTableToText, SameTextAsTheJsonCTree) {
@@ -219,16 +212,7 @@ TEST(ProductTableToText, EmptyTableIsTheEmptyObject) {
 
 // The report as json-c's parser and pretty printer make it, for the chosen text and command.
 std::string ParsedReport(const std::string& chosen, const std::string& command) {
-  json_object* root = json_object_new_object();
-  json_object* applications = json_object_new_object();
-  json_object* products = json_object_new_object();
-  JsonNode::AddJsonTopNode(root, applications);
-  JsonNode::AddJsonNode(applications, "APP", "INFO", products);
-  JsonNode::AddJsonNode(products, "Zorvex products", "INFO", std::string(), command, 0u,
-                        json_tokener_parse(chosen.c_str()));
-  std::string report = JsonCText(root, JSON_C_TO_STRING_PRETTY);
-  json_object_put(root);
-  return report;
+  return testsupport::PrettyReportOfText(command, chosen);
 }
 
 TEST(AssembleReport, SameReportAsParsingTheChosenText) {

@@ -26,25 +26,20 @@ const char* const kSkipped = "Obtaining information about products installed by 
 const char* const kCannotObtain = "Cannot obtain installed package.";
 
 // An RPM-only machine: rpm itself needs no other program to answer the query.
-const char* const kRpmOnlyTools[] = {"rpm", "grep", "which"};
+const std::vector<std::string> kRpmOnlyTools = {"rpm", "grep", "which"};
 
 // The result of GetAppInfo and its text.
 using Answer = std::pair<bool, std::string>;
 
 // Calls `ask` where PATH holds links to `tools` and nothing else.
-template <size_t N, typename Ask>
-auto WithOnlyOnPath(const char* const (&tools)[N], Ask ask) {
-  ToolDir dir;
-  for (const char* tool : tools) {
-    dir.Link(tool);
-  }
-  const ScopedEnv path("PATH", dir.path());
+template <typename Ask>
+auto WithOnlyOnPath(const std::vector<std::string>& tools, Ask ask) {
+  const testsupport::ToolsOnPath path(tools);
   return ask();
 }
 
 // What the source answers where PATH holds links to `tools` and nothing else.
-template <size_t N>
-Answer AnswerWithOnly(const char* const (&tools)[N]) {
+Answer AnswerWithOnly(const std::vector<std::string>& tools) {
   return WithOnlyOnPath(tools, [] {
     std::string text;
     const bool found = RpmChecker::GetAppInfo(text);
@@ -142,7 +137,7 @@ TEST(RpmChecker, KeepsALineLongerThanOneReadWhole) {
 TEST(RpmChecker, ListsThePackagesWhereTheShellHasNoWhich) {
   const RpmPackage package{"corva-zorvex-core", "2024.1", "Zorvex core"};
   const RpmDatabase database({package});
-  const char* const rpmWithoutWhich[] = {"rpm", "grep"};
+  const std::vector<std::string> rpmWithoutWhich = {"rpm", "grep"};
   EXPECT_EQ(AnswerWithOnly(rpmWithoutWhich), Answer(true, SingleProductMap(package)));
 }
 
@@ -166,7 +161,7 @@ TEST(RpmChecker, SkipsWithoutRunningRpmWhereDpkgIsPresentToo) {
 }
 
 TEST(RpmChecker, SkipsWhereNoPackageManagerIsFound) {
-  const char* const neitherManager[] = {"which", "grep"};
+  const std::vector<std::string> neitherManager = {"which", "grep"};
   EXPECT_EQ(AnswerWithOnly(neitherManager), Answer(false, kSkipped));
 }
 
@@ -176,9 +171,9 @@ TEST(RpmChecker, ReportsAFailureWhenNoFamilyPackageIsInstalled) {
 }
 
 TEST(OsTypeWithoutWhich, AsksTheShellForEitherManager) {
-  const char* const dpkgOnly[] = {"dpkg"};
-  const char* const rpmOnly[] = {"rpm"};
-  const char* const neither[] = {"grep"};
+  const std::vector<std::string> dpkgOnly = {"dpkg"};
+  const std::vector<std::string> rpmOnly = {"rpm"};
+  const std::vector<std::string> neither = {"grep"};
   EXPECT_EQ(WithOnlyOnPath(dpkgOnly, CheckerHelper::GetOsType), OS_TYPE_DEB);
   EXPECT_EQ(WithOnlyOnPath(rpmOnly, CheckerHelper::GetOsType), OS_TYPE_RPM);
   EXPECT_EQ(WithOnlyOnPath(neither, CheckerHelper::GetOsType), OS_TYPE_NONE);

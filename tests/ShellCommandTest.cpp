@@ -11,8 +11,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ShellCommand.h"
 #include "TestSupport.h"
@@ -24,6 +26,19 @@ using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
 namespace {
+
+// The descriptors of this process open on `path`.
+std::vector<int> DescriptorsOf(const std::string& path) {
+  std::vector<int> found;
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::canonical(path, error);
+  for (const std::string& fd : testsupport::DirectoryEntries("/proc/self/fd")) {
+    if (std::filesystem::read_symlink("/proc/self/fd/" + fd, error) == target) {
+      found.push_back(std::stoi(fd));
+    }
+  }
+  return found;
+}
 
 const CommandLimits kShort{milliseconds(300), 1 << 20};
 
@@ -129,7 +144,7 @@ TEST(ShellCommand, ChildrenGetOnlyTheStandardStreams) {
   // Standard input and error are the test runner's, whatever it gives.
   EXPECT_EQ(Outcome("ls /proc/$$/fd | grep -v '^[02]$'"), "0:1\n");
   close(inheritable);
-  const std::vector<int> databaseFds = testsupport::DescriptorsOf(database);
+  const std::vector<int> databaseFds = DescriptorsOf(database);
   EXPECT_FALSE(databaseFds.empty());
   for (const int fd : databaseFds) {
     EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;

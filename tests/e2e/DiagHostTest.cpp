@@ -19,8 +19,9 @@ class DiagHostTest : public ::testing::Test {
   HostRun Host(const std::string& arguments) const { return e2e::RunDiagHost(arguments, scratch_); }
 
   std::string SampleRoot() const {
-    return e2e::WriteInstallerTree(tree_, {{"zorvex.studio", "2.4.1-7", "Zorvex Studio",
-                                            "Design and build environment", "2.4 Update 1"}});
+    return testsupport::WriteInstallerTree(
+        tree_, {{"Zorvex Studio", "zorvex.studio", "2.4 Update 1", "2.4.1-7",
+                 "Design and build environment", e2e::kInstallDir}});
   }
 
   TempDir scratch_;
@@ -125,9 +126,9 @@ TEST_F(DiagHostTest, TextFormatShowsTheLinesOfAMessageOnOne) {
 
 // A manifest's texts must not forge report lines or drive the terminal.
 TEST_F(DiagHostTest, TextFormatEscapesControlCharactersAndBackslashes) {
-  const std::string root = e2e::WriteInstallerTree(
-      tree_, {{"zorvex.forged", "1", "Zorvex\tForged\\",
-               "Real\n      Zorvex Fake\n        Version: 9", "1\x1b[31m\r\x7f"}});
+  const std::string root = testsupport::WriteInstallerTree(
+      tree_, {{"Zorvex\tForged\\", "zorvex.forged", "1\x1b[31m\r\x7f", "1",
+               "Real\n      Zorvex Fake\n        Version: 9", e2e::kInstallDir}});
   const HostRun run = Host("--format text --verbosity 1 --installer-root '" + root + "'");
   EXPECT_NE(run.out.find("\n      Zorvex\\tForged\\\\\n"
                          "        Product ID: zorvex.forged\n"

@@ -94,8 +94,9 @@ TEST_F(FleetAnsibleTest, InventoryListsEachHostAndTheHostWithoutTheCheck) {
   const e2e::SampleInstallation sample;
   AddHost("127.0.0.2", sample.InstallerRoot(), sample.AdminDir());
   const TempDir tree;
-  const std::string corva = e2e::WriteInstallerTree(
-      tree, {{"zorvex.profiler", "3.1.0-4", "Zorvex Profiler", "Finds hot spots, fast", "3.1"}});
+  const std::string corva = testsupport::WriteInstallerTree(
+      tree, {{"Zorvex Profiler", "zorvex.profiler", "3.1", "3.1.0-4", "Finds hot spots, fast",
+              e2e::kInstallDir}});
   {
     const testsupport::DpkgAdminDir admin(
         {{"corva-zorvex-cli", "2:1.0-1", "all", "Zorvex command line tools"}});

@@ -91,8 +91,9 @@ TEST_F(FleetFormatsTest, ProductsOfTheSampleInstallationFieldByField) {
 
 TEST_F(FleetFormatsTest, ProductsOfInstallerAndRpmAndOfNothingFound) {
   const TempDir tree;
-  const std::string root = e2e::WriteInstallerTree(
-      tree, {{"zorvex.studio", "2.4.1-7", "Zorvex Studio", "Design \"and\" build", "2.4 ERROR"}});
+  const std::string root = testsupport::WriteInstallerTree(
+      tree, {{"Zorvex Studio", "zorvex.studio", "2.4 ERROR", "2.4.1-7", "Design \"and\" build",
+              e2e::kInstallDir}});
   {
     const testsupport::RpmDatabase rpm(
         {{"corva-zorvex-agent", "5.0", "Zorvex monitoring agent"},
@@ -136,9 +137,9 @@ TEST_F(FleetFormatsTest, QuotesBackslashesLineFeedsAndStrayBytesSurviveTheScrape
   const TempDir tree;
   const testsupport::DpkgAdminDir admin({});
   const std::string title = "Zorvex \"Q\" C:\\Tools\\\nsecond line";
-  const std::string root = e2e::WriteInstallerTree(
-      tree, {{"zorvex.q", "1-2", title, "Q", "1"},
-             {"zorvex.cafe", "1-3", "Zorvex caf\xe9 \xc0\xaf tools", "C", "1"}});
+  const std::string root = testsupport::WriteInstallerTree(
+      tree, {{title, "zorvex.q", "1", "1-2", "Q", e2e::kInstallDir},
+             {"Zorvex caf\xe9 \xc0\xaf tools", "zorvex.cafe", "1", "1-3", "C", e2e::kInstallDir}});
   const std::string metrics = ServedMetrics(root);
   ExpectSeries(metrics, R"(zorvex_product_info{full_version="1-2",path="/opt/corva/zorvex/2.4",)"
                         R"(product="Zorvex \"Q\" C:\\Tools\\\nsecond line",source="installer",)"

@@ -3,45 +3,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <json-c/json.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 namespace e2e {
 
-namespace {
-
-// Appended to the home directory of an ordinary user; never exists.
-const char* const kAbsentUserDir = "/.zorvex-e2e-absent";
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-    text.append(buffer, static_cast<size_t>(got));
-  }
-  return text;
-}
-
-int ExitStatus(pid_t child) {
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) {
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-LoadedPlugin::LoadedPlugin()
-    : handle_(dlopen(ZORVEX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)),
-      root_(nullptr),
-      user_(nullptr),
-      originalRoot_(nullptr),
-      originalUser_(nullptr) {
+LoadedPlugin::LoadedPlugin() : handle_(dlopen(ZORVEX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {
   if (handle_ == nullptr) {
     ADD_FAILURE() << "cannot load " << ZORVEX_PLUGIN_PATH << ": " << dlerror();
     return;
@@ -51,7 +19,7 @@ LoadedPlugin::LoadedPlugin()
   if (root_ != nullptr && user_ != nullptr) {
     originalRoot_ = *root_;
     originalUser_ = *user_;
-    *user_ = kAbsentUserDir;
+    *user_ = "/.zorvex-e2e-absent";  // appended to an ordinary user's home: never exists
   }
 }
 
@@ -94,28 +62,15 @@ std::string LoadedPlugin::RunCheck(void* argument) const {
   return text;
 }
 
-MainRun LoadedPlugin::RunMain() const {
+testsupport::ChildRun LoadedPlugin::RunMain() const {
   auto* entry = reinterpret_cast<int (*)()>(Symbol("main"));
-  MainRun run;
-  int pipeEnds[2];
-  if (entry == nullptr || pipe(pipeEnds) != 0) {
-    ADD_FAILURE() << "cannot run main";
-    return run;
+  if (entry == nullptr) {
+    return {};
   }
-  std::fflush(nullptr);  // the child must not repeat what this process has buffered
-  const pid_t child = fork();
-  if (child == 0) {
-    close(pipeEnds[0]);
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    const int status = entry();
-    std::fflush(nullptr);
-    _exit(status);
-  }
-  close(pipeEnds[1]);
-  run.output = ReadAll(pipeEnds[0]);
-  close(pipeEnds[0]);
-  run.status = child > 0 ? ExitStatus(child) : -1;
-  return run;
+  return testsupport::RunForked([entry](int out) {
+    dup2(out, STDOUT_FILENO);
+    return entry();
+  });
 }
 
 namespace {
@@ -160,7 +115,7 @@ ReportSummary Summarize(const std::string& report) {
   json_object* value = Member(node, "Value");
   if (json_object_is_type(value, json_type_string)) {
     const std::string text = Text(value);
-    const std::string first = kNoProductsLine;
+    const std::string first = testsupport::kNoProductsLine;
     summary.information =
         text.compare(0, first.size(), first) == 0 ? text.substr(first.size()) : text;
   } else {
@@ -195,24 +150,6 @@ SampleInstallation::SampleInstallation() {
   dir_.MakeDir("dpkg/info");
   dir_.MakeDir("dpkg/updates");
   admin_.emplace("DPKG_ADMINDIR", AdminDir());
-}
-
-std::string WriteInstallerTree(const testsupport::TempDir& tree,
-                               const std::vector<InstallerProduct>& products) {
-  const std::string cache = tree.MakeDir("corva/zorvex") + "/";
-  std::vector<testsupport::InstallerComponent> components{{"zorvex.helpers", "2.4.0"}};
-  testsupport::WriteManifest(cache, "zorvex.helpers", "2.4.0",
-                             testsupport::ManifestJson(false, {{"en-us", "Helpers", "", "2.4"}}));
-  for (const InstallerProduct& product : products) {
-    components.push_back({product.id, product.version});
-    testsupport::WriteManifest(
-        cache, product.id, product.version,
-        testsupport::ManifestJson(
-            true, {{"fr", "Autre titre", "Autre", "0"},
-                   {"en-us", product.title, product.description, product.shownVersion}}));
-  }
-  testsupport::CreateInstallerDatabase(cache, kInstallDir, components);
-  return tree / "corva";
 }
 
 }  // namespace e2e

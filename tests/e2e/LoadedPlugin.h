@@ -11,12 +11,6 @@
 
 namespace e2e {
 
-// What the library's exported main printed and returned.
-struct MainRun {
-  std::string output;
-  int status = -1;
-};
-
 // The built libzorvex_checker.so, loaded with dlopen as a host loads it; every symbol is reached
 // through dlsym. The exported search locations are restored when the object goes, and while it
 // lives the per-user search (made by ordinary users only) points at a directory that does not
@@ -39,14 +33,14 @@ class LoadedPlugin {
   // Runs the check through the descriptor's run pointer, as a host does, and releases the buffer.
   std::string RunCheck(void* argument = nullptr) const;
   // Runs the exported main in a child process, capturing its standard output and exit status.
-  MainRun RunMain() const;
+  testsupport::ChildRun RunMain() const;
 
  private:
   void* handle_;
-  const char** root_;
-  const char** user_;
-  const char* originalRoot_;
-  const char* originalUser_;
+  const char** root_ = nullptr;
+  const char** user_ = nullptr;
+  const char* originalRoot_ = nullptr;
+  const char* originalUser_ = nullptr;
   std::string installerRoot_;
 };
 
@@ -78,10 +72,6 @@ ReportSummary Summarize(const std::string& report);
 // Summarize, failing the test when `report` is not complete JSON.
 ReportSummary SummarizeComplete(const std::string& report);
 
-// The first line of the nothing-found text.
-constexpr const char* kNoProductsLine =
-    "No installed Zorvex products are discovered. Additional information: \n";
-
 // A copy of examples/sample-installation in a folder of its own: the installer tree with its
 // database made from its SQL script, and the dpkg database, which DPKG_ADMINDIR points at while
 // the object lives.
@@ -99,23 +89,8 @@ class SampleInstallation {
   std::optional<testsupport::ScopedEnv> admin_;
 };
 
-// One visible product of a fixture installer database.
-struct InstallerProduct {
-  std::string id;
-  std::string version;
-  std::string title;
-  std::string description;
-  std::string shownVersion;
-};
-
-// The installation directory that fixture installer databases record.
+// The installation directory that the installer trees of the end-to-end tests record.
 constexpr const char* kInstallDir = "/opt/corva/zorvex/2.4";
-
-// Writes an installer tree below `tree`: one database with `products` visible (their manifests
-// hold a French entry first, then the preferred "en-us" one) and one component that is not.
-// Returns the directory to search.
-std::string WriteInstallerTree(const testsupport::TempDir& tree,
-                               const std::vector<InstallerProduct>& products);
 
 }  // namespace e2e
 

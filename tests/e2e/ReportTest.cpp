@@ -9,118 +9,44 @@
 #include "LoadedPlugin.h"
 #include "TestSupport.h"
 
-using e2e::InstallerProduct;
 using e2e::kInstallDir;
 using e2e::LoadedPlugin;
-using e2e::MainRun;
+using testsupport::ChildRun;
 using testsupport::DpkgAdminDir;
 using testsupport::DpkgPackage;
+using testsupport::ExpectedProduct;
+using testsupport::InstallerEntry;
+using testsupport::InstallerProduct;
+using testsupport::PrettyNothingFoundReport;
+using testsupport::PrettyReport;
+using testsupport::ProductMapEntry;
 using testsupport::RpmDatabase;
 using testsupport::TempDir;
 
 namespace {
 
-// ---- The expected texts, written the way the pretty form lays them out. ----
-
-std::string Pad(int depth) { return std::string(static_cast<size_t>(depth) * 2, ' '); }
-
-// Enough of JSON's quoting for the fixture texts: the slash is escaped too.
-std::string Quoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '\n') {
-      quoted += "\\n";
-      continue;
-    }
-    if (c == '"' || c == '\\' || c == '/') {
-      quoted += '\\';
-    }
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-std::string Leaf(int depth, const std::string& name, const std::string& value, bool detail) {
-  return Pad(depth) + Quoted(name) + ":{\n" +
-         (detail ? Pad(depth + 1) + "\"Verbosity\":1,\n" : "") + Pad(depth + 1) +
-         "\"RetVal\":\"INFO\",\n" + Pad(depth + 1) + "\"Value\":" + Quoted(value) + "\n" +
-         Pad(depth) + "}";
-}
-
-std::string Joined(const std::vector<std::string>& members) {
-  std::string text;
-  for (const std::string& member : members) {
-    text += (text.empty() ? "" : ",\n") + member;
-  }
-  return text;
-}
-
-// Products sit at depth 6: root "Value", "APP", its "Value", "Zorvex products", its "Value".
-constexpr int kProductDepth = 6;
-
-std::string Product(const std::string& name, const std::vector<std::string>& entries) {
-  const int depth = kProductDepth;
-  return Pad(depth) + Quoted(name) + ":{\n" + Pad(depth + 1) + "\"RetVal\":\"INFO\",\n" +
-         Pad(depth + 1) + "\"Value\":{\n" + Joined(entries) + "\n" + Pad(depth + 1) + "}\n" +
-         Pad(depth) + "}";
-}
-
-std::string InstallerEntry(const InstallerProduct& product) {
-  const int depth = kProductDepth + 2;
-  return Product(product.title, {Leaf(depth, "Product ID", product.id, true),
-                                 Leaf(depth, "Version", product.shownVersion, false),
-                                 Leaf(depth, "Full Version", product.version, true),
-                                 Leaf(depth, "Description", product.description, true),
-                                 Leaf(depth, "Path", kInstallDir, true)});
-}
-
-std::string PackageEntry(const std::string& summary, const std::string& packages,
-                         const std::string& shortVersion, const std::string& version,
-                         const std::string& architecture) {
-  const int depth = kProductDepth + 2;
-  return Product(
-      summary,
-      {Leaf(depth, "Packages", packages, true), Leaf(depth, "Version", shortVersion, false),
-       Leaf(depth, "Full Version", version, true), Leaf(depth, "Architecture", architecture, true),
-       Leaf(depth, "Path", "/opt/corva/zorvex", true)});
-}
-
-std::string Report(const std::string& command, const std::vector<std::string>& products) {
-  return "{\n  \"Value\":{\n    \"APP\":{\n      \"RetVal\":\"INFO\",\n      \"Value\":{\n"
-         "        \"Zorvex products\":{\n          \"Command\":" +
-         Quoted(command) + ",\n          \"RetVal\":\"INFO\",\n          \"Value\":{\n" +
-         Joined(products) + "\n          }\n        }\n      }\n    }\n  }\n}";
-}
-
-std::string NothingFoundReport(const std::string& information) {
-  return "{\n  \"Value\":{\n    \"APP\":{\n      \"RetVal\":\"INFO\",\n      \"Value\":{\n"
-         "        \"Zorvex products\":{\n          \"RetVal\":\"INFO\",\n          \"Value\":" +
-         Quoted("No installed Zorvex products are discovered. Additional information: \n" +
-                information) +
-         "\n        }\n      }\n    }\n  }\n}";
-}
-
 // ---- The fixture machine. ----
 
-const InstallerProduct kStudio{"zorvex.studio", "2.4.1-7", "Zorvex Studio",
-                               "Design and build environment", "2.4 Update 1"};
+const InstallerProduct kStudio{
+    "Zorvex Studio", "zorvex.studio", "2.4 Update 1", "2.4.1-7", "Design and build environment",
+    kInstallDir};
 const DpkgPackage kCliPackage{"corva-zorvex-cli", "1:3.1-2", "amd64", "Zorvex command line tools"};
 const DpkgPackage kRuntimePackage{"corva-zorvex-runtime", "2024.1", "amd64", "Zorvex runtime"};
 const DpkgPackage kRuntimeCommon{"corva-zorvex-runtime-common", "2024.1-1", "all",
                                  "Zorvex runtime"};
 const DpkgPackage kOtherVendor{"hello-example", "2.10-3", "amd64", "example of another vendor"};
 
-const std::string kCliEntry =
-    PackageEntry("Zorvex command line tools ", "corva-zorvex-cli", "1:3.1", "1:3.1-2", "amd64");
-const std::string kRuntimeEntry =
-    PackageEntry("Zorvex runtime ", "corva-zorvex-runtime, corva-zorvex-runtime-common", "2024.1",
-                 "2024.1", "amd64");
+const ExpectedProduct kCliEntry =
+    ProductMapEntry("Zorvex command line tools ", "corva-zorvex-cli", "1:3.1", "1:3.1-2", "amd64");
+const ExpectedProduct kRuntimeEntry =
+    ProductMapEntry("Zorvex runtime ", "corva-zorvex-runtime, corva-zorvex-runtime-common",
+                    "2024.1", "2024.1", "amd64");
 
 class ReportTest : public ::testing::Test {
  protected:
   // An installer database under the searched root with `products` visible.
   void InstallerWith(const std::vector<InstallerProduct>& products) {
-    plugin_.SetInstallerRoot(e2e::WriteInstallerTree(tree_, products));
+    plugin_.SetInstallerRoot(testsupport::WriteInstallerTree(tree_, products));
   }
 
   // No installer directory at all: the installer source cannot start.
@@ -130,7 +56,7 @@ class ReportTest : public ::testing::Test {
   // prints the same report and one line feed. Returns main's status.
   int RunBothWays(const std::string& expected) {
     EXPECT_EQ(plugin_.RunCheck(), expected);
-    const MainRun run = plugin_.RunMain();
+    const ChildRun run = plugin_.RunMain();
     EXPECT_EQ(run.output, expected + "\n");
     return run.status;
   }
@@ -259,23 +185,26 @@ TEST_F(ReportTest, InstallerAndRpmProductsAreMergedOnAnRpmMachine) {
   const RpmDatabase rpm({{"corva-zorvex-agent", "5.0", "Zorvex monitoring agent"},
                          {"other-tool", "1.2", "Zorvex look-alike", "Elsewhere Ltd"}});
   const testsupport::ToolsOnPath path = RpmOnlyPath();
-  EXPECT_EQ(RunBothWays(Report("Parse installed zorvex caches and installed rpm packages",
+  EXPECT_EQ(
+      RunBothWays(PrettyReport("Parse installed zorvex caches and installed rpm packages",
                                {InstallerEntry(kStudio),
-                                PackageEntry("Zorvex monitoring agent ", "corva-zorvex-agent",
-                                             "5.0", "5.0", "noarch")})),
-            0);
+                                ProductMapEntry("Zorvex monitoring agent ", "corva-zorvex-agent",
+                                                "5.0", "5.0", "noarch")})),
+      0);
 }
 
 TEST_F(ReportTest, InstallerProductsAloneWhenNoPackageIsInstalled) {
   InstallerWith({kStudio});
   const DpkgAdminDir admin({kOtherVendor});
-  EXPECT_EQ(RunBothWays(Report("Parse installed zorvex caches", {InstallerEntry(kStudio)})), 0);
+  EXPECT_EQ(RunBothWays(PrettyReport("Parse installed zorvex caches", {InstallerEntry(kStudio)})),
+            0);
 }
 
 TEST_F(ReportTest, DpkgProductsAloneWhenTheInstallerShowsNone) {
   InstallerWith({});
   const DpkgAdminDir admin({kRuntimePackage, kCliPackage, kRuntimeCommon});
-  const std::string expected = Report("Parse installed dpkg packages", {kCliEntry, kRuntimeEntry});
+  const std::string expected =
+      PrettyReport("Parse installed dpkg packages", {kCliEntry, kRuntimeEntry});
   EXPECT_EQ(RunBothWays(expected), 0);
 }
 
@@ -283,7 +212,8 @@ TEST_F(ReportTest, DpkgProductsAloneWhenTheInstallerShowsNone) {
 TEST_F(ReportTest, DpkgProductsAloneWhenTheInstallerCannotStart) {
   NoInstaller();
   const DpkgAdminDir admin({kRuntimePackage, kCliPackage, kRuntimeCommon});
-  const std::string expected = Report("Parse installed dpkg packages", {kCliEntry, kRuntimeEntry});
+  const std::string expected =
+      PrettyReport("Parse installed dpkg packages", {kCliEntry, kRuntimeEntry});
   EXPECT_EQ(RunBothWays(expected), 3);
 }
 
@@ -292,10 +222,11 @@ TEST_F(ReportTest, RpmProductsAloneOnAnRpmMachine) {
   const RpmDatabase rpm({{"corva-zorvex-agent", "5.0~beta", "Zorvex monitoring agent"},
                          {"other-tool", "1.2", "Zorvex look-alike", "Elsewhere Ltd"}});
   const testsupport::ToolsOnPath path = RpmOnlyPath();
-  EXPECT_EQ(RunBothWays(Report("Parse installed rpm packages",
-                               {PackageEntry("Zorvex monitoring agent ", "corva-zorvex-agent",
-                                             "5.0~beta", "5.0~beta", "noarch")})),
-            3);
+  EXPECT_EQ(
+      RunBothWays(PrettyReport("Parse installed rpm packages",
+                               {ProductMapEntry("Zorvex monitoring agent ", "corva-zorvex-agent",
+                                                "5.0~beta", "5.0~beta", "noarch")})),
+      3);
 }
 
 TEST_F(ReportTest, NothingFoundOnAMachineWithoutPackageManagersOrInstaller) {
@@ -321,7 +252,7 @@ TEST_F(ReportTest, NothingFoundOnAMachineWithoutPackageManagersOrInstaller) {
 TEST_F(ReportTest, NothingFoundWhenEverySourceStarted) {
   InstallerWith({});
   const DpkgAdminDir admin({kOtherVendor});
-  EXPECT_EQ(RunBothWays(NothingFoundReport("Cannot obtain installed package.")), 0);
+  EXPECT_EQ(RunBothWays(PrettyNothingFoundReport("Cannot obtain installed package.")), 0);
 }
 
 // The installer's own message ends in a line feed, which leaves an empty line before dpkg's.
@@ -329,7 +260,7 @@ TEST_F(ReportTest, NothingFoundShowsTheInstallerMessageWithItsLineFeed) {
   tree_.Write("corva/broken/packagemanager.db", "not a database, though the name says so\n");
   plugin_.SetInstallerRoot(tree_ / "corva");
   const DpkgAdminDir admin({kOtherVendor});
-  EXPECT_EQ(RunBothWays(NothingFoundReport(
+  EXPECT_EQ(RunBothWays(PrettyNothingFoundReport(
                 "Error while compiling SQL statement \"SELECT PATH FROM INSTALL_DIR;\": file is "
                 "not a database\n\nCannot obtain installed package.")),
             0);
@@ -338,12 +269,12 @@ TEST_F(ReportTest, NothingFoundShowsTheInstallerMessageWithItsLineFeed) {
 // A title that both merged texts hold is listed once: where the installer put it, with the
 // value that dpkg gave it, since the later member wins.
 TEST_F(ReportTest, DuplicateNameKeepsFirstPositionAndLastValue) {
-  const InstallerProduct cli{"zorvex.cli", "3.0", "Zorvex command line tools ", "Installer copy",
-                             "3"};
+  const InstallerProduct cli{
+      "Zorvex command line tools ", "zorvex.cli", "3", "3.0", "Installer copy", kInstallDir};
   InstallerWith({cli, kStudio});
   const DpkgAdminDir admin({kRuntimePackage, kCliPackage, kRuntimeCommon});
-  EXPECT_EQ(RunBothWays(Report("Parse installed zorvex caches and installed dpkg packages",
-                               {kCliEntry, InstallerEntry(kStudio), kRuntimeEntry})),
+  EXPECT_EQ(RunBothWays(PrettyReport("Parse installed zorvex caches and installed dpkg packages",
+                                     {kCliEntry, InstallerEntry(kStudio), kRuntimeEntry})),
             0);
 }
 
@@ -373,9 +304,10 @@ TEST_P(StatusWordTest, WordsInProductTextsDecideTheStatus) {
     NoInstaller();
   }
   const DpkgAdminDir admin({{"corva-zorvex-cli", "1.0", "amd64", word.description}});
-  const std::string expected = Report("Parse installed dpkg packages",
-                                      {PackageEntry(std::string(word.description) + " ",
-                                                    "corva-zorvex-cli", "1.0", "1.0", "amd64")});
+  const std::string expected =
+      PrettyReport("Parse installed dpkg packages",
+                   {ProductMapEntry(std::string(word.description) + " ", "corva-zorvex-cli", "1.0",
+                                    "1.0", "amd64")});
   EXPECT_EQ(RunBothWays(expected), word.status);
 }
 
