@@ -47,8 +47,7 @@ void BM_ProductTableToText(benchmark::State& state) {
   for (int64_t index = 0; index < state.range(0); ++index) {
     const std::string summary =
         benchsupport::Description(static_cast<size_t>(index)) + " " + std::to_string(index) + " ";
-    AddToProductTable(table, summary, "corva-zorvex-" + std::to_string(index), "2024.1.0-7",
-                      "amd64");
+    table.Add(summary, "corva-zorvex-" + std::to_string(index), "2024.1.0-7", "amd64");
   }
   while (state.KeepRunning()) {
     std::string text;

@@ -2,6 +2,7 @@
 
 #include "CheckerHelper.h"
 #include "PackageListing.h"
+#include "Split.h"
 
 namespace {
 
@@ -10,10 +11,16 @@ namespace {
 const char* const kListCommand =
     "dpkg --no-pager -l '*corva-zorvex*' 2>/dev/null | grep -E '^(ii|hi) '";
 
+// The listing field at `index`, or the empty text for a line too short to have it: such lines do
+// not come from dpkg, and another package's values must not stand in for them.
+std::string_view FieldOrEmpty(const std::vector<std::string_view>& fields, size_t index) {
+  return index < fields.size() ? fields[index] : std::string_view();
+}
+
 // The same test on a split line: grep keeps the listing small, this keeps the product map exact
 // whatever text reaches the parser.
-bool IsInstalled(const std::vector<std::string>& fields) {
-  const std::string& status = FieldOrEmpty(fields, 0);
+bool IsInstalled(const std::vector<std::string_view>& fields) {
+  const std::string_view status = FieldOrEmpty(fields, 0);
   return status == "ii" || status == "hi";
 }
 
@@ -29,18 +36,20 @@ bool AptChecker::GetAppInfo(std::string& text) {
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
   ProductTable table;
+  std::vector<std::string_view> lines;
+  std::vector<std::string_view> fields;
   std::string summary;
-  for (std::string& line : CheckerHelper::SplitString(listing, "\n")) {
-    summary.clear();
-    const std::vector<std::string> fields = CheckerHelper::SplitString(std::move(line), "(\\s+)");
+  SplitAtCharacter(listing, '\n', lines);
+  for (const std::string_view line : lines) {
+    SplitAtWhitespaceRuns(line, fields);
     if (!IsInstalled(fields)) {
       continue;
     }
+    summary.clear();
     for (size_t word = 4; word < fields.size(); ++word) {
       summary.append(fields[word]).append(1, ' ');
     }
-    AddToProductTable(table, summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2),
-                      FieldOrEmpty(fields, 3));
+    table.Add(summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2), FieldOrEmpty(fields, 3));
   }
   return ListedProductsToText(table, text);
 }

@@ -1,6 +1,9 @@
 #include "JsonText.h"
 
+#include <sys/mman.h>
+
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -254,12 +257,12 @@ class SpacedReader {
 
 }  // namespace
 
-void AppendJsonString(std::string& out, const std::string& text) {
+void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
-  const char* const bytes = text.c_str();
+  const char* const bytes = text.data();
   size_t pending = 0;
   size_t at = 0;
-  for (; bytes[at] != '\0'; ++at) {
+  for (; at < text.size() && bytes[at] != '\0'; ++at) {
     const unsigned char c = static_cast<unsigned char>(bytes[at]);
     if (!kNeedsLook[c]) {
       continue;
@@ -278,44 +281,26 @@ void AppendJsonString(std::string& out, const std::string& text) {
   out += '"';
 }
 
-void OpenSpacedNode(std::string& out, const std::string& name, const char* retVal,
-                    unsigned int verbosity) {
-  AppendJsonString(out, name);
-  out += ": { ";
-  if (verbosity != 0) {
-    out += "\"Verbosity\": ";
-    out += std::to_string(static_cast<int>(verbosity));
-    out += ", ";
+void ReserveText(std::string& text, size_t bytes) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (bytes <= text.capacity()) {
+    return;
   }
-  out += "\"RetVal\": ";
-  AppendJsonString(out, retVal);
-  out += ", \"Value\": ";
-}
-
-void AppendSpacedTextNode(std::string& out, const std::string& name, const char* retVal,
-                          unsigned int verbosity, const std::string& value) {
-  OpenSpacedNode(out, name, retVal, verbosity);
-  AppendJsonString(out, value);
-  out += " }";
-}
-
-void AppendSpacedObjectNode(std::string& out, const std::string& name, const char* retVal,
-                            std::initializer_list<SpacedTextMember> members) {
-  OpenSpacedNode(out, name, retVal, 0);
-  out += "{ ";
-  const char* separator = "";
-  for (const SpacedTextMember& member : members) {
-    out += separator;
-    AppendSpacedTextNode(out, member.name, retVal, member.verbosity, member.value);
-    separator = ", ";
+  text.reserve(bytes);
+  if (bytes >= 2 * kHugePage) {
+    // Only whole pages of the buffer; a system without huge pages refuses and nothing changes.
+    constexpr uintptr_t kPage = 4096;
+    const auto start = reinterpret_cast<uintptr_t>(text.data());
+    const uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
+    const uintptr_t end = (start + text.capacity()) & ~(kPage - 1);
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
   }
-  out += " } }";
 }
 
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {
   const size_t kept = out.size();
   // The pretty form adds a line feed and indentation per member.
-  out.reserve(kept + 2 * spaced.size());
+  ReserveText(out, kept + 2 * spaced.size());
   SpacedReader reader(spaced, out, level);
   if (!reader.Document()) {
     out.resize(kept);

@@ -1,7 +1,5 @@
 #include "PackageListing.h"
 
-#include <algorithm>
-
 #include "CheckerHelper.h"
 #include "ProductMap.h"
 
@@ -12,15 +10,7 @@ const char* const kCannotObtain = "Cannot obtain installed package.";
 }  // namespace
 
 bool ProductTableToText(const ProductTable& table, std::string& text) {
-  // The table's keys are distinct; json-c folds only those that agree up to a NUL.
-  const bool anyNul = std::any_of(table.begin(), table.end(), [](const auto& entry) {
-    return entry.first.find('\0') != std::string::npos;
-  });
-  ProductMap map(anyNul ? ProductMap::Names::kMayRepeat : ProductMap::Names::kDistinct);
-  for (const auto& entry : table) {
-    map.Add(entry.first, entry.second);
-  }
-  text = std::move(map).Text();
+  text = ProductMap(table.Sorted()).Text();
   return true;
 }
 

@@ -1,16 +1,27 @@
 #include "Product.h"
 
-void AddToProductTable(ProductTable& table, const std::string& summary, const std::string& name,
-                       const std::string& version, const std::string& architecture) {
-  const auto found = table.find(summary);
-  if (found != table.end()) {
-    found->second.packages.append(", ").append(name);
+#include <algorithm>
+
+void ProductTable::Add(std::string_view summary, std::string_view name, std::string_view version,
+                       std::string_view architecture) {
+  const auto found = bySummary_.find(summary);
+  if (found != bySummary_.end()) {
+    found->second->packages.append(", ").append(name);
     return;
   }
-  table.emplace(summary, Product{summary, version, architecture, name});
+  Product& product = products_.emplace_back(Product{std::string(summary), std::string(version),
+                                                    std::string(architecture), std::string(name)});
+  bySummary_.emplace(product.summary, &product);
 }
 
-const std::string& FieldOrEmpty(const std::vector<std::string>& fields, size_t index) {
-  static const std::string kEmpty;
-  return index < fields.size() ? fields[index] : kEmpty;
+std::vector<const Product*> ProductTable::Sorted() const {
+  std::vector<const Product*> sorted;
+  sorted.reserve(products_.size());
+  for (const Product& product : products_) {
+    sorted.push_back(&product);
+  }
+  // Summaries are distinct, so no two products tie.
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Product* a, const Product* b) { return a->summary < b->summary; });
+  return sorted;
 }

@@ -55,19 +55,22 @@ std::string PrettyText(json_object* root) {
 }  // namespace
 
 std::string ProductsReport(const std::string& command, const std::string& map) {
-  json_object* products = nullptr;
-  json_object* root = NewReportTree(products);
-  std::string prettyMap;
-  const bool direct = SpacedToPretty(map, kProductMapLevel, prettyMap);
-  JsonNode::AddJsonNode(
-      products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
-      direct ? json_object_new_string(kMapPlaceholder) : json_tokener_parse(map.c_str()));
-  std::string report = PrettyText(root);
-  const size_t at = direct ? report.find(kWrittenPlaceholder) : std::string::npos;
-  if (at != std::string::npos) {
-    report.replace(at, std::strlen(kWrittenPlaceholder), prettyMap);
+  const auto report = [&command](json_object* value) {
+    json_object* products = nullptr;
+    json_object* root = NewReportTree(products);
+    JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
+                          value);
+    return PrettyText(root);
+  };
+  // The frame around the stand-in, with the map re-indented straight into its place.
+  const std::string frame = report(json_object_new_string(kMapPlaceholder));
+  const size_t at = frame.rfind(kWrittenPlaceholder);
+  std::string out(frame, 0, at);
+  if (!SpacedToPretty(map, kProductMapLevel, out)) {
+    return report(json_tokener_parse(map.c_str()));
   }
-  return report;
+  out.append(frame, at + std::strlen(kWrittenPlaceholder), std::string::npos);
+  return out;
 }
 
 std::string MessageReport(const std::string& message) {

@@ -2,6 +2,7 @@
 
 #include "CheckerHelper.h"
 #include "PackageListing.h"
+#include "Split.h"
 
 namespace {
 
@@ -11,13 +12,14 @@ namespace {
 const char* const kQueryCommand =
     "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep '\t:Corva'";
 
-const char* const kVendorMark = ":Corva";
+constexpr std::string_view kVendorMark = ":Corva";
 
 // rpm prints the vendor last; a summary may itself hold TABs, so the field that grep found need
 // not be the vendor, and only the last one decides.
-bool IsFamilyPackage(const std::vector<std::string>& fields) {
+bool IsFamilyPackage(const std::vector<std::string_view>& fields) {
   constexpr size_t kQueryFields = 5;  // name, version, architecture, summary, vendor
-  return fields.size() >= kQueryFields && fields.back().rfind(kVendorMark, 0) == 0;
+  return fields.size() >= kQueryFields &&
+         fields.back().substr(0, kVendorMark.size()) == kVendorMark;
 }
 
 }  // namespace
@@ -32,13 +34,18 @@ bool RpmChecker::GetAppInfo(std::string& text) {
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
   ProductTable table;
-  for (const std::string& line : CheckerHelper::SplitString(listing, "\n")) {
-    const std::vector<std::string> fields = CheckerHelper::SplitString(line, "\t");
+  std::vector<std::string_view> lines;
+  std::vector<std::string_view> fields;
+  std::string summary;
+  SplitAtCharacter(listing, '\n', lines);
+  for (const std::string_view line : lines) {
+    SplitAtCharacter(line, '\t', fields);
     if (!IsFamilyPackage(fields)) {
       continue;
     }
     // The summary keeps rpm's spacing; the vendor is not part of the product.
-    AddToProductTable(table, fields[3] + ' ', fields[0], fields[1], fields[2]);
+    summary.assign(fields[3]).append(1, ' ');
+    table.Add(summary, fields[0], fields[1], fields[2]);
   }
   return ListedProductsToText(table, text);
 }

@@ -178,10 +178,10 @@ TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
 // The product table through a json-c tree, as the Debian and RPM sources once built it.
 std::string TreeText(const ProductTable& table) {
   json_object* map = json_object_new_object();
-  for (const auto& entry : table) {
-    const Product& product = entry.second;
+  for (const Product* entry : table.Sorted()) {
+    const Product& product = *entry;
     json_object* details = json_object_new_object();
-    JsonNode::AddJsonNode(map, entry.first, "INFO", details);
+    JsonNode::AddJsonNode(map, product.summary, "INFO", details);
     JsonNode::AddJsonNode(details, "Packages", "INFO", 1u, product.packages);
     JsonNode::AddJsonNode(details, "Version", "INFO",
                           product.version.substr(0, product.version.find('-')));
@@ -202,8 +202,8 @@ TEST(ProductTableToText, SameTextAsTheJsonCTree) {
     // Summaries with NUL now and then: json-c folds those that agree up to it.
     const bool withNul = round % 10 == 0;
     for (size_t index = 0; index < products; ++index) {
-      AddToProductTable(table, generate.Text(10, withNul), generate.Text(8, true),
-                        generate.Text(8, true), generate.Text(5, true));
+      table.Add(generate.Text(10, withNul), generate.Text(8, true), generate.Text(8, true),
+                generate.Text(5, true));
     }
     std::string text;
     ASSERT_TRUE(ProductTableToText(table, text));
