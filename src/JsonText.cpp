@@ -15,26 +15,10 @@ const char kHexDigits[] = "0123456789abcdef";
 
 // The escape json-c writes for a byte, or null for a byte it writes as it is.
 const char* ShortEscape(unsigned char c) {
-  switch (c) {
-    case '\b':
-      return "\\b";
-    case '\n':
-      return "\\n";
-    case '\r':
-      return "\\r";
-    case '\t':
-      return "\\t";
-    case '\f':
-      return "\\f";
-    case '"':
-      return "\\\"";
-    case '\\':
-      return "\\\\";
-    case '/':
-      return "\\/";
-    default:
-      return nullptr;
-  }
+  static const char kBytes[] = "\b\n\r\t\f\"\\/";
+  static const char* const kEscapes[] = {"\\b", "\\n", "\\r", "\\t", "\\f", "\\\"", "\\\\", "\\/"};
+  const char* const at = c != '\0' ? std::strchr(kBytes, c) : nullptr;
+  return at != nullptr ? kEscapes[at - kBytes] : nullptr;
 }
 
 // The bytes that json-c escapes in a string (below 32, the quote, the backslash and "/"): where a
@@ -128,24 +112,20 @@ class SpacedReader {
     }
     out_ += '{';
     SkipBlanks();
-    if (Take('}')) {
-      out_ += '\n';
-      Indent(level);
-      out_ += '}';
-      return true;
+    if (Peek() != '}') {
+      NameSet names;
+      bool first = true;
+      do {
+        out_ += first ? "\n" : ",\n";
+        first = false;
+        Indent(level + 1);
+        SkipBlanks();
+        if (!Member(level, names)) {
+          return false;
+        }
+        SkipBlanks();
+      } while (Take(','));
     }
-    NameSet names;
-    bool first = true;
-    do {
-      out_ += first ? "\n" : ",\n";
-      first = false;
-      Indent(level + 1);
-      SkipBlanks();
-      if (!Member(level, names)) {
-        return false;
-      }
-      SkipBlanks();
-    } while (Take(','));
     if (!Take('}')) {
       return false;
     }

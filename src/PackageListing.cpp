@@ -10,7 +10,7 @@ const char* const kCannotObtain = "Cannot obtain installed package.";
 }  // namespace
 
 bool ProductTableToText(const ProductTable& table, std::string& text) {
-  text = ProductMap(table.Sorted()).Text();
+  text = ProductMap(table).Text();
   return true;
 }
 

@@ -15,13 +15,19 @@ void ProductTable::Add(std::string_view summary, std::string_view name, std::str
 }
 
 std::vector<const Product*> ProductTable::Sorted() const {
-  std::vector<const Product*> sorted;
-  sorted.reserve(products_.size());
+  // Summaries are distinct, so no two products tie. The comparisons read views of the summaries
+  // held side by side rather than each product, which a table of many products has out of cache.
+  std::vector<std::pair<std::string_view, const Product*>> keyed;
+  keyed.reserve(products_.size());
   for (const Product& product : products_) {
-    sorted.push_back(&product);
+    keyed.emplace_back(product.summary, &product);
   }
-  // Summaries are distinct, so no two products tie.
-  std::sort(sorted.begin(), sorted.end(),
-            [](const Product* a, const Product* b) { return a->summary < b->summary; });
+  std::sort(keyed.begin(), keyed.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<const Product*> sorted;
+  sorted.reserve(keyed.size());
+  for (const auto& entry : keyed) {
+    sorted.push_back(entry.second);
+  }
   return sorted;
 }

@@ -30,6 +30,10 @@ class ProductTable {
 
   bool empty() const { return products_.empty(); }
 
+  // The products in listing order.
+  std::deque<Product>::const_iterator begin() const { return products_.begin(); }
+  std::deque<Product>::const_iterator end() const { return products_.end(); }
+
   // The products in plain byte order of their summaries, the order of the product map.
   std::vector<const Product*> Sorted() const;
 

@@ -21,19 +21,19 @@ void OpenNode(std::string& out, std::string_view name, bool verbose) {
 
 }  // namespace
 
-ProductMap::ProductMap(const std::vector<const Product*>& products) {
+ProductMap::ProductMap(const ProductTable& table) {
   // The text is written once into room for all of it: each regrowth of a text of tens of
   // megabytes copies it, into memory that was never touched.
   constexpr size_t kNodeBytes = 384;  // the fixed text of one node is 361 bytes
   size_t bytes = 0;
   rememberNames_ = false;
-  for (const Product* product : products) {
-    bytes += kNodeBytes + product->summary.size() + product->packages.size() +
-             2 * product->version.size() + product->architecture.size();
-    rememberNames_ = rememberNames_ || product->summary.find('\0') != std::string::npos;
+  for (const Product& product : table) {  // in listing order, the order they lie in memory
+    bytes += kNodeBytes + product.summary.size() + product.packages.size() +
+             2 * product.version.size() + product.architecture.size();
+    rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
   }
   ReserveText(text_, bytes);
-  for (const Product* product : products) {
+  for (const Product* product : table.Sorted()) {
     const std::string shortVersion = product->version.substr(0, product->version.find('-'));
     AddNode(product->summary, {{"Packages", true, product->packages},
                                {"Version", false, shortVersion},
