@@ -14,20 +14,14 @@ void ProductTable::Add(std::string_view summary, std::string_view name, std::str
   bySummary_.emplace(product.summary, &product);
 }
 
-std::vector<const Product*> ProductTable::Sorted() const {
-  // Summaries are distinct, so no two products tie. The comparisons read views of the summaries
-  // held side by side rather than each product, which a table of many products has out of cache.
-  std::vector<std::pair<std::string_view, const Product*>> keyed;
-  keyed.reserve(products_.size());
+std::vector<ProductTable::Entry> ProductTable::Sorted() const {
+  std::vector<Entry> sorted;
+  sorted.reserve(products_.size());
   for (const Product& product : products_) {
-    keyed.emplace_back(product.summary, &product);
+    sorted.emplace_back(product.summary, &product);
   }
-  std::sort(keyed.begin(), keyed.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<const Product*> sorted;
-  sorted.reserve(keyed.size());
-  for (const auto& entry : keyed) {
-    sorted.push_back(entry.second);
-  }
+  // Summaries are distinct, so no two products tie.
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Entry& a, const Entry& b) { return a.first < b.first; });
   return sorted;
 }

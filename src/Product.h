@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // One product as a package source sees it: the packages that share one description.
@@ -34,8 +35,11 @@ class ProductTable {
   std::deque<Product>::const_iterator begin() const { return products_.begin(); }
   std::deque<Product>::const_iterator end() const { return products_.end(); }
 
-  // The products in plain byte order of their summaries, the order of the product map.
-  std::vector<const Product*> Sorted() const;
+  // The products in plain byte order of their summaries, the order of the product map, each
+  // beside a view of its summary: the comparisons read the summaries without the products, which
+  // a table of many products has out of cache.
+  using Entry = std::pair<std::string_view, const Product*>;
+  std::vector<Entry> Sorted() const;
 
  private:
   std::deque<Product> products_;  // a deque keeps each product in place as it grows

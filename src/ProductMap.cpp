@@ -33,13 +33,14 @@ ProductMap::ProductMap(const ProductTable& table) {
     rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
   }
   ReserveText(text_, bytes);
-  for (const Product* product : table.Sorted()) {
-    const std::string shortVersion = product->version.substr(0, product->version.find('-'));
-    AddNode(product->summary, {{"Packages", true, product->packages},
-                               {"Version", false, shortVersion},
-                               {"Full Version", true, product->version},
-                               {"Architecture", true, product->architecture},
-                               {"Path", true, kInstallPath}});
+  for (const ProductTable::Entry& entry : table.Sorted()) {
+    const Product& product = *entry.second;
+    const std::string shortVersion = product.version.substr(0, product.version.find('-'));
+    AddNode(product.summary, {{"Packages", true, product.packages},
+                              {"Version", false, shortVersion},
+                              {"Full Version", true, product.version},
+                              {"Architecture", true, product.architecture},
+                              {"Path", true, kInstallPath}});
   }
 }
 

@@ -21,22 +21,39 @@ std::vector<std::string> SplitAtRegex(const std::string& text, const std::string
   return pieces;
 }
 
-}  // namespace
-
-// Empty pieces are kept, except that a text ending in the delimiter has no empty last piece; a
-// text without the delimiter (the empty text too) is one piece.
-void SplitAtCharacter(std::string_view text, char delimiter,
-                      std::vector<std::string_view>& pieces) {
+// The pieces between the separators, a separator being a byte that `isSeparator` accepts or, with
+// `runs`, a maximal run of them, with the token iterator's rules: the piece before each separator
+// is kept even when empty, the rest after the last one only when not empty; a text without a
+// separator (the empty text too) is one piece.
+template <typename IsSeparator>
+void SplitWhere(std::string_view text, IsSeparator isSeparator, bool runs,
+                std::vector<std::string_view>& pieces) {
   pieces.clear();
   size_t start = 0;
-  for (size_t at = text.find(delimiter); at != std::string_view::npos;
-       at = text.find(delimiter, start)) {
+  bool matched = false;
+  for (size_t at = 0; at < text.size();) {
+    if (!isSeparator(text[at])) {
+      ++at;
+      continue;
+    }
     pieces.push_back(text.substr(start, at - start));
-    start = at + 1;
+    matched = true;
+    do {
+      ++at;
+    } while (runs && at < text.size() && isSeparator(text[at]));
+    start = at;
   }
-  if (pieces.empty() || start < text.size()) {
+  if (!matched || start < text.size()) {
     pieces.push_back(text.substr(start));
   }
+}
+
+}  // namespace
+
+void SplitAtCharacter(std::string_view text, char delimiter,
+                      std::vector<std::string_view>& pieces) {
+  SplitWhere(
+      text, [delimiter](char c) { return c == delimiter; }, false, pieces);
 }
 
 // The regex library's traits decide "\s" as the ctype facet of the global locale classifies
@@ -44,26 +61,8 @@ void SplitAtCharacter(std::string_view text, char delimiter,
 // character they are asked about, which cost more than the splitting itself.
 void SplitAtWhitespaceRuns(std::string_view text, std::vector<std::string_view>& pieces) {
   const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(std::locale());
-  const auto isSpace = [&ctype](char c) { return ctype.is(std::ctype_base::space, c); };
-  pieces.clear();
-  size_t start = 0;
-  size_t at = 0;
-  bool matched = false;
-  while (at < text.size()) {
-    if (!isSpace(text[at])) {
-      ++at;
-      continue;
-    }
-    pieces.push_back(text.substr(start, at - start));
-    matched = true;
-    while (at < text.size() && isSpace(text[at])) {
-      ++at;
-    }
-    start = at;
-  }
-  if (!matched || start < text.size()) {
-    pieces.push_back(text.substr(start));
-  }
+  SplitWhere(
+      text, [&ctype](char c) { return ctype.is(std::ctype_base::space, c); }, true, pieces);
 }
 
 std::vector<std::string> SplitAtPattern(const std::string& text, const std::string& pattern) {

@@ -178,8 +178,8 @@ TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
 // The product table through a json-c tree, as the Debian and RPM sources once built it.
 std::string TreeText(const ProductTable& table) {
   json_object* map = json_object_new_object();
-  for (const Product* entry : table.Sorted()) {
-    const Product& product = *entry;
+  for (const ProductTable::Entry& entry : table.Sorted()) {
+    const Product& product = *entry.second;
     json_object* details = json_object_new_object();
     JsonNode::AddJsonNode(map, product.summary, "INFO", details);
     JsonNode::AddJsonNode(details, "Packages", "INFO", 1u, product.packages);
