@@ -35,11 +35,11 @@ bool AptChecker::GetAppInfo(std::string& text) {
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
-  ProductTable table;
   std::vector<std::string_view> lines;
   std::vector<std::string_view> fields;
   std::string summary;
   SplitAtCharacter(listing, '\n', lines);
+  ProductTable table(lines.size());
   for (const std::string_view line : lines) {
     SplitAtWhitespaceRuns(line, fields);
     if (!IsInstalled(fields)) {

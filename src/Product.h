@@ -20,7 +20,8 @@ struct Product {
 // an ordered tree of a hundred thousand products costs a cache miss at every step.
 class ProductTable {
  public:
-  ProductTable() = default;
+  // `lines`: how many packages the listing may file at most, so that the index is sized once.
+  explicit ProductTable(size_t lines = 0) { bySummary_.reserve(lines); }
   ProductTable(const ProductTable&) = delete;  // the index views the products' own summaries
   ProductTable& operator=(const ProductTable&) = delete;
 

@@ -33,11 +33,11 @@ bool RpmChecker::GetAppInfo(std::string& text) {
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
-  ProductTable table;
   std::vector<std::string_view> lines;
   std::vector<std::string_view> fields;
   std::string summary;
   SplitAtCharacter(listing, '\n', lines);
+  ProductTable table(lines.size());
   for (const std::string_view line : lines) {
     SplitAtCharacter(line, '\t', fields);
     if (!IsFamilyPackage(fields)) {
