@@ -9,17 +9,13 @@ const char* const kCannotObtain = "Cannot obtain installed package.";
 
 }  // namespace
 
-bool ProductTableToText(const ProductTable& table, std::string& text) {
-  text = ProductMap(table).Text();
-  return true;
-}
-
 bool ListedProductsToText(const ProductTable& table, std::string& text) {
   if (table.empty()) {
     text = kCannotObtain;
     return false;
   }
-  return ProductTableToText(table, text);
+  text = ProductMap(table).Text();
+  return true;
 }
 
 bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,

@@ -13,13 +13,9 @@ bool ListInstalledPackages(int osType, const char* skipMessage, const char* comm
                            bool (*parse)(const std::string& listing, std::string& text),
                            std::string& text);
 
-// Turns the table into the product-map text: one package product (ProductMap) per entry, named by
-// its summary. Always true: the text is written directly.
-bool ProductTableToText(const ProductTable& table, std::string& text);
-
-// What a package source makes of the table its listing filled: the product-map text, as
-// ProductTableToText gives it; false with "Cannot obtain installed package." when the table is
-// empty, because no line of the listing was a family package's.
+// What a package source makes of the table its listing filled: the product-map text, one package
+// product (ProductMap) per entry, named by its summary; false with "Cannot obtain installed
+// package." when the table is empty, because no line of the listing was a family package's.
 bool ListedProductsToText(const ProductTable& table, std::string& text);
 
 #endif  // ZORVEX_PACKAGE_LISTING_H

@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
-#include <vector>
 
 // One product as a package source sees it: the packages that share one description.
 struct Product {
@@ -16,8 +14,9 @@ struct Product {
   std::string packages;      // names of all packages with this summary, ", "-joined, listing order
 };
 
-// The products of one listing, gathered in listing order and put in order only once, at the end:
-// an ordered tree of a hundred thousand products costs a cache miss at every step.
+// The products of one listing by summary, gathered in listing order; the product map puts them in
+// order only once, at the end: an ordered tree of a hundred thousand products costs a cache miss
+// at every step.
 class ProductTable {
  public:
   // `lines`: how many packages the listing may file at most, so that the index is sized once.
@@ -35,12 +34,6 @@ class ProductTable {
   // The products in listing order.
   std::deque<Product>::const_iterator begin() const { return products_.begin(); }
   std::deque<Product>::const_iterator end() const { return products_.end(); }
-
-  // The products in plain byte order of their summaries, the order of the product map, each
-  // beside a view of its summary: the comparisons read the summaries without the products, which
-  // a table of many products has out of cache.
-  using Entry = std::pair<std::string_view, const Product*>;
-  std::vector<Entry> Sorted() const;
 
  private:
   std::deque<Product> products_;  // a deque keeps each product in place as it grows

@@ -1,5 +1,7 @@
 #include "ProductMap.h"
 
+#include <algorithm>
+
 #include "JsonNode.h"
 #include "JsonText.h"
 
@@ -22,18 +24,24 @@ void OpenNode(std::string& out, std::string_view name, bool verbose) {
 }  // namespace
 
 ProductMap::ProductMap(const ProductTable& table) {
+  // Sorted once, beside views of the summaries: the comparisons read the summaries without the
+  // products, which a large table has out of cache. Summaries are distinct, so none tie.
+  std::vector<std::pair<std::string_view, const Product*>> sorted;
   // The text is written once into room for all of it: each regrowth of a text of tens of
   // megabytes copies it, into memory that was never touched.
   constexpr size_t kNodeBytes = 384;  // the fixed text of one node is 361 bytes
   size_t bytes = 0;
   rememberNames_ = false;
   for (const Product& product : table) {  // in listing order, the order they lie in memory
+    sorted.emplace_back(product.summary, &product);
     bytes += kNodeBytes + product.summary.size() + product.packages.size() +
              2 * product.version.size() + product.architecture.size();
     rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
   }
+  std::sort(sorted.begin(), sorted.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   ReserveText(text_, bytes);
-  for (const ProductTable::Entry& entry : table.Sorted()) {
+  for (const auto& entry : sorted) {
     const Product& product = *entry.second;
     const std::string shortVersion = product.version.substr(0, product.version.find('-'));
     AddNode(product.summary, {{"Packages", true, product.packages},

@@ -28,11 +28,11 @@ class ProductMap {
   // A map for installer products, added one by one; any two names may agree.
   ProductMap() = default;
 
-  // The map of the table's package products, in the order of their summaries, each under its own:
-  // "Packages", "Version" (the version up to its first "-"), "Full Version", "Architecture" and
-  // "Path"
-  // ("/opt/corva/zorvex"). Summaries are distinct, so names are remembered only when one holds a
-  // NUL (remembering every name costs more than writing its product).
+  // The map of the table's package products in plain byte order of their summaries, each under
+  // its own: "Packages", "Version" (the version up to its first "-"), "Full Version",
+  // "Architecture" and "Path" ("/opt/corva/zorvex"). Summaries are distinct, so names are
+  // remembered only when one holds a NUL (remembering every name costs more than writing its
+  // product).
   explicit ProductMap(const ProductTable& table);
 
   // An installer product under `name`: "Product ID", "Version", "Full Version", "Description"
