@@ -269,11 +269,9 @@ void ReserveText(std::string& text, size_t bytes) {
   text.reserve(bytes);
   if (bytes >= 2 * kHugePage) {
     // Only whole pages of the buffer; a system without huge pages refuses and nothing changes.
-    constexpr uintptr_t kPage = 4096;
-    const auto start = reinterpret_cast<uintptr_t>(text.data());
-    const uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
-    const uintptr_t end = (start + text.capacity()) & ~(kPage - 1);
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    constexpr size_t kPage = 4096;
+    const size_t skip = (kPage - reinterpret_cast<uintptr_t>(text.data()) % kPage) % kPage;
+    madvise(text.data() + skip, (text.capacity() - skip) / kPage * kPage, MADV_HUGEPAGE);
   }
 }
 
