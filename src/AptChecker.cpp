@@ -2,6 +2,7 @@
 
 #include "CheckerHelper.h"
 #include "PackageListing.h"
+#include "Product.h"
 #include "Split.h"
 
 namespace {
@@ -24,6 +25,21 @@ bool IsInstalled(const std::vector<std::string_view>& fields) {
   return status == "ii" || status == "hi";
 }
 
+// A "dpkg -l" line: status, name, version, architecture and the description's words; the summary
+// is the words joined by single spaces, with one after the last.
+void FileDpkgLine(std::string_view line, std::vector<std::string_view>& fields,
+                  std::string& summary, ProductTable& table) {
+  SplitAtWhitespaceRuns(line, fields);
+  if (!IsInstalled(fields)) {
+    return;
+  }
+  summary.clear();
+  for (size_t word = 4; word < fields.size(); ++word) {
+    summary.append(fields[word]).append(1, ' ');
+  }
+  table.Add(summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2), FieldOrEmpty(fields, 3));
+}
+
 }  // namespace
 
 bool AptChecker::Initialize(std::string& /*message*/) { return true; }
@@ -35,21 +51,5 @@ bool AptChecker::GetAppInfo(std::string& text) {
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
-  std::vector<std::string_view> lines;
-  std::vector<std::string_view> fields;
-  std::string summary;
-  SplitAtCharacter(listing, '\n', lines);
-  ProductTable table(lines.size());
-  for (const std::string_view line : lines) {
-    SplitAtWhitespaceRuns(line, fields);
-    if (!IsInstalled(fields)) {
-      continue;
-    }
-    summary.clear();
-    for (size_t word = 4; word < fields.size(); ++word) {
-      summary.append(fields[word]).append(1, ' ');
-    }
-    table.Add(summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2), FieldOrEmpty(fields, 3));
-  }
-  return ListedProductsToText(table, text);
+  return ListingToText(listing, FileDpkgLine, text);
 }

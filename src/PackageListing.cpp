@@ -2,6 +2,7 @@
 
 #include "CheckerHelper.h"
 #include "ProductMap.h"
+#include "Split.h"
 
 namespace {
 
@@ -9,7 +10,15 @@ const char* const kCannotObtain = "Cannot obtain installed package.";
 
 }  // namespace
 
-bool ListedProductsToText(const ProductTable& table, std::string& text) {
+bool ListingToText(const std::string& listing, FileLine fileLine, std::string& text) {
+  std::vector<std::string_view> lines;
+  SplitAtCharacter(listing, '\n', lines);
+  ProductTable table(lines.size());
+  std::vector<std::string_view> fields;
+  std::string summary;
+  for (const std::string_view line : lines) {
+    fileLine(line, fields, summary, table);
+  }
   if (table.empty()) {
     text = kCannotObtain;
     return false;

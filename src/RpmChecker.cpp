@@ -2,6 +2,7 @@
 
 #include "CheckerHelper.h"
 #include "PackageListing.h"
+#include "Product.h"
 #include "Split.h"
 
 namespace {
@@ -22,6 +23,18 @@ bool IsFamilyPackage(const std::vector<std::string_view>& fields) {
          fields.back().substr(0, kVendorMark.size()) == kVendorMark;
 }
 
+// A query line: name, version, architecture, summary and vendor, between single TABs.
+void FileRpmLine(std::string_view line, std::vector<std::string_view>& fields, std::string& summary,
+                 ProductTable& table) {
+  SplitAtCharacter(line, '\t', fields);
+  if (!IsFamilyPackage(fields)) {
+    return;
+  }
+  // The summary keeps rpm's spacing; the vendor is not part of the product.
+  summary.assign(fields[3]).append(1, ' ');
+  table.Add(summary, fields[0], fields[1], fields[2]);
+}
+
 }  // namespace
 
 bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
@@ -33,19 +46,5 @@ bool RpmChecker::GetAppInfo(std::string& text) {
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
-  std::vector<std::string_view> lines;
-  std::vector<std::string_view> fields;
-  std::string summary;
-  SplitAtCharacter(listing, '\n', lines);
-  ProductTable table(lines.size());
-  for (const std::string_view line : lines) {
-    SplitAtCharacter(line, '\t', fields);
-    if (!IsFamilyPackage(fields)) {
-      continue;
-    }
-    // The summary keeps rpm's spacing; the vendor is not part of the product.
-    summary.assign(fields[3]).append(1, ' ');
-    table.Add(summary, fields[0], fields[1], fields[2]);
-  }
-  return ListedProductsToText(table, text);
+  return ListingToText(listing, FileRpmLine, text);
 }
