@@ -25,12 +25,9 @@ const char* ShortEscape(unsigned char c) {
 // scan of a written string must stop to look.
 constexpr std::array<bool, 256> MakeNeedsLook() {
   std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) {
-    table[c] = true;
+  for (int c = 0; c < 256; ++c) {
+    table[c] = c < 0x20 || c == '"' || c == '\\' || c == '/';
   }
-  table['"'] = true;
-  table['\\'] = true;
-  table['/'] = true;
   return table;
 }
 constexpr std::array<bool, 256> kNeedsLook = MakeNeedsLook();
