@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "PackageListing.h"
+#include "ProductMap.h"
 #include "zorvex_checker.h"
 
 namespace {
@@ -47,12 +47,10 @@ void BM_ProductTableToText(benchmark::State& state) {
   for (int64_t index = 0; index < state.range(0); ++index) {
     const std::string summary =
         benchsupport::Description(static_cast<size_t>(index)) + " " + std::to_string(index) + " ";
-    AddToProductTable(table, summary, "corva-zorvex-" + std::to_string(index), "2024.1.0-7",
-                      "amd64");
+    table.Add(summary, "corva-zorvex-" + std::to_string(index), "2024.1.0-7", "amd64");
   }
   while (state.KeepRunning()) {
-    std::string text;
-    benchmark::DoNotOptimize(ProductTableToText(table, text));
+    benchmark::DoNotOptimize(ProductMap(table).Text());
   }
   ReportProducts(state, state.range(0));
 }

@@ -2,6 +2,8 @@
 
 #include "CheckerHelper.h"
 #include "PackageListing.h"
+#include "Product.h"
+#include "Split.h"
 
 // The status column reads "ii" for an installed package and "hi" for one held at its version;
 // every other state (removed, half-installed, needing reinstallation) is not an installed product.
@@ -10,11 +12,32 @@ const char* const kDpkgListCommand =
 
 namespace {
 
+// The listing field at `index`, or the empty text for a line too short to have it: such lines do
+// not come from dpkg, and another package's values must not stand in for them.
+std::string_view FieldOrEmpty(const std::vector<std::string_view>& fields, size_t index) {
+  return index < fields.size() ? fields[index] : std::string_view();
+}
+
 // The same test on a split line: grep keeps the listing small, this keeps the product map exact
 // whatever text reaches the parser.
-bool IsInstalled(const std::vector<std::string>& fields) {
-  const std::string& status = FieldOrEmpty(fields, 0);
+bool IsInstalled(const std::vector<std::string_view>& fields) {
+  const std::string_view status = FieldOrEmpty(fields, 0);
   return status == "ii" || status == "hi";
+}
+
+// A "dpkg -l" line: status, name, version, architecture and the description's words; the summary
+// is the words joined by single spaces, with one after the last.
+void FileDpkgLine(std::string_view line, std::vector<std::string_view>& fields,
+                  std::string& summary, ProductTable& table) {
+  SplitAtWhitespaceRuns(line, fields);
+  if (!IsInstalled(fields)) {
+    return;
+  }
+  summary.clear();
+  for (size_t word = 4; word < fields.size(); ++word) {
+    summary.append(fields[word]).append(1, ' ');
+  }
+  table.Add(summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2), FieldOrEmpty(fields, 3));
 }
 
 }  // namespace
@@ -28,19 +51,5 @@ bool AptChecker::GetAppInfo(std::string& text) {
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {
-  ProductTable table;
-  std::string summary;
-  for (std::string& line : CheckerHelper::SplitString(listing, "\n")) {
-    summary.clear();
-    const std::vector<std::string> fields = CheckerHelper::SplitString(std::move(line), "(\\s+)");
-    if (!IsInstalled(fields)) {
-      continue;
-    }
-    for (size_t word = 4; word < fields.size(); ++word) {
-      summary.append(fields[word]).append(1, ' ');
-    }
-    AddToProductTable(table, summary, FieldOrEmpty(fields, 1), FieldOrEmpty(fields, 2),
-                      FieldOrEmpty(fields, 3));
-  }
-  return ListedProductsToText(table, text);
+  return ListingToText(listing, FileDpkgLine, text);
 }

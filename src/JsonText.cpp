@@ -1,6 +1,9 @@
 #include "JsonText.h"
 
+#include <sys/mman.h>
+
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -12,38 +15,19 @@ const char kHexDigits[] = "0123456789abcdef";
 
 // The escape json-c writes for a byte, or null for a byte it writes as it is.
 const char* ShortEscape(unsigned char c) {
-  switch (c) {
-    case '\b':
-      return "\\b";
-    case '\n':
-      return "\\n";
-    case '\r':
-      return "\\r";
-    case '\t':
-      return "\\t";
-    case '\f':
-      return "\\f";
-    case '"':
-      return "\\\"";
-    case '\\':
-      return "\\\\";
-    case '/':
-      return "\\/";
-    default:
-      return nullptr;
-  }
+  static const char kBytes[] = "\b\n\r\t\f\"\\/";
+  static const char* const kEscapes[] = {"\\b", "\\n", "\\r", "\\t", "\\f", "\\\"", "\\\\", "\\/"};
+  const char* const at = c != '\0' ? std::strchr(kBytes, c) : nullptr;
+  return at != nullptr ? kEscapes[at - kBytes] : nullptr;
 }
 
 // The bytes that json-c escapes in a string (below 32, the quote, the backslash and "/"): where a
 // scan of a written string must stop to look.
 constexpr std::array<bool, 256> MakeNeedsLook() {
   std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) {
-    table[c] = true;
+  for (int c = 0; c < 256; ++c) {
+    table[c] = c < 0x20 || c == '"' || c == '\\' || c == '/';
   }
-  table['"'] = true;
-  table['\\'] = true;
-  table['/'] = true;
   return table;
 }
 constexpr std::array<bool, 256> kNeedsLook = MakeNeedsLook();
@@ -125,24 +109,20 @@ class SpacedReader {
     }
     out_ += '{';
     SkipBlanks();
-    if (Take('}')) {
-      out_ += '\n';
-      Indent(level);
-      out_ += '}';
-      return true;
+    if (Peek() != '}') {
+      NameSet names;
+      bool first = true;
+      do {
+        out_ += first ? "\n" : ",\n";
+        first = false;
+        Indent(level + 1);
+        SkipBlanks();
+        if (!Member(level, names)) {
+          return false;
+        }
+        SkipBlanks();
+      } while (Take(','));
     }
-    NameSet names;
-    bool first = true;
-    do {
-      out_ += first ? "\n" : ",\n";
-      first = false;
-      Indent(level + 1);
-      SkipBlanks();
-      if (!Member(level, names)) {
-        return false;
-      }
-      SkipBlanks();
-    } while (Take(','));
     if (!Take('}')) {
       return false;
     }
@@ -254,12 +234,12 @@ class SpacedReader {
 
 }  // namespace
 
-void AppendJsonString(std::string& out, const std::string& text) {
+void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
-  const char* const bytes = text.c_str();
+  const char* const bytes = text.data();
   size_t pending = 0;
   size_t at = 0;
-  for (; bytes[at] != '\0'; ++at) {
+  for (; at < text.size() && bytes[at] != '\0'; ++at) {
     const unsigned char c = static_cast<unsigned char>(bytes[at]);
     if (!kNeedsLook[c]) {
       continue;
@@ -278,44 +258,24 @@ void AppendJsonString(std::string& out, const std::string& text) {
   out += '"';
 }
 
-void OpenSpacedNode(std::string& out, const std::string& name, const char* retVal,
-                    unsigned int verbosity) {
-  AppendJsonString(out, name);
-  out += ": { ";
-  if (verbosity != 0) {
-    out += "\"Verbosity\": ";
-    out += std::to_string(static_cast<int>(verbosity));
-    out += ", ";
+void ReserveText(std::string& text, size_t bytes) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (bytes <= text.capacity()) {
+    return;
   }
-  out += "\"RetVal\": ";
-  AppendJsonString(out, retVal);
-  out += ", \"Value\": ";
-}
-
-void AppendSpacedTextNode(std::string& out, const std::string& name, const char* retVal,
-                          unsigned int verbosity, const std::string& value) {
-  OpenSpacedNode(out, name, retVal, verbosity);
-  AppendJsonString(out, value);
-  out += " }";
-}
-
-void AppendSpacedObjectNode(std::string& out, const std::string& name, const char* retVal,
-                            std::initializer_list<SpacedTextMember> members) {
-  OpenSpacedNode(out, name, retVal, 0);
-  out += "{ ";
-  const char* separator = "";
-  for (const SpacedTextMember& member : members) {
-    out += separator;
-    AppendSpacedTextNode(out, member.name, retVal, member.verbosity, member.value);
-    separator = ", ";
+  text.reserve(bytes);
+  if (bytes >= 2 * kHugePage) {
+    // Only whole pages of the buffer; a system without huge pages refuses and nothing changes.
+    constexpr size_t kPage = 4096;
+    const size_t skip = (kPage - reinterpret_cast<uintptr_t>(text.data()) % kPage) % kPage;
+    madvise(text.data() + skip, (text.capacity() - skip) / kPage * kPage, MADV_HUGEPAGE);
   }
-  out += " } }";
 }
 
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {
   const size_t kept = out.size();
   // The pretty form adds a line feed and indentation per member.
-  out.reserve(kept + 2 * spaced.size());
+  ReserveText(out, kept + 2 * spaced.size());
   SpacedReader reader(spaced, out, level);
   if (!reader.Document()) {
     out.resize(kept);

@@ -1,8 +1,8 @@
 #ifndef ZORVEX_JSON_TEXT_H
 #define ZORVEX_JSON_TEXT_H
 
-#include <initializer_list>
 #include <string>
+#include <string_view>
 
 // JSON texts written directly, byte for byte as json-c writes the same values: for the large
 // product maps, building a json-c tree only to serialise and free it again costs many times
@@ -11,29 +11,13 @@
 // Appends `text`, up to its first NUL as json-c takes it, as a quoted JSON string with json-c's
 // escaping: "\b", "\f", "\n", "\r", "\t", "\"", "\\" and "\/"; other bytes below 32 as "\u00" and
 // two lower-case hexadecimal digits; every other byte unchanged.
-void AppendJsonString(std::string& out, const std::string& text);
+void AppendJsonString(std::string& out, std::string_view text);
 
-// Opens a report node in json-c's spaced form: the quoted `name`, then its object up to the start
-// of the "Value" member's value, "Verbosity" only when not 0, "RetVal" the status word `retVal`.
-// The caller appends the value and closes the node with " }".
-void OpenSpacedNode(std::string& out, const std::string& name, const char* retVal,
-                    unsigned int verbosity);
-
-// Appends a whole report node whose value is the text `value`, in json-c's spaced form.
-void AppendSpacedTextNode(std::string& out, const std::string& name, const char* retVal,
-                          unsigned int verbosity, const std::string& value);
-
-// One text node of a nested object: its name, verbosity and value.
-struct SpacedTextMember {
-  const char* name;
-  unsigned int verbosity;
-  const std::string& value;
-};
-
-// Appends a whole report node named `name`, without verbosity, whose value is an object of the
-// text nodes `members`, in json-c's spaced form; the node and its members carry `retVal`.
-void AppendSpacedObjectNode(std::string& out, const std::string& name, const char* retVal,
-                            std::initializer_list<SpacedTextMember> members);
+// Makes room in `text` for `bytes` in all, for a text written once. Room of megabytes is backed by
+// huge pages where the system grants them: fresh memory costs a page fault and a translation miss
+// per 4 KiB page written, which at tens of megabytes costs more than writing the text (and far
+// more under virtualisation); a 2 MiB page costs one.
+void ReserveText(std::string& text, size_t bytes);
 
 // Writes the object text `spaced`, as json-c's spaced form writes it or two such texts spliced
 // (blanks between tokens do not matter), in json-c's pretty form as it appears nested at `level`

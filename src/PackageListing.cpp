@@ -1,9 +1,8 @@
 #include "PackageListing.h"
 
-#include <algorithm>
-
 #include "CheckerHelper.h"
 #include "ProductMap.h"
+#include "Split.h"
 
 namespace {
 
@@ -11,25 +10,21 @@ const char* const kCannotObtain = "Cannot obtain installed package.";
 
 }  // namespace
 
-bool ProductTableToText(const ProductTable& table, std::string& text) {
-  // The table's keys are distinct; json-c folds only those that agree up to a NUL.
-  const bool anyNul = std::any_of(table.begin(), table.end(), [](const auto& entry) {
-    return entry.first.find('\0') != std::string::npos;
-  });
-  ProductMap map(anyNul ? ProductMap::Names::kMayRepeat : ProductMap::Names::kDistinct);
-  for (const auto& entry : table) {
-    map.Add(entry.first, entry.second);
+bool ListingToText(const std::string& listing, FileLine fileLine, std::string& text) {
+  std::vector<std::string_view> lines;
+  SplitAtCharacter(listing, '\n', lines);
+  ProductTable table(lines.size());
+  std::vector<std::string_view> fields;
+  std::string summary;
+  for (const std::string_view line : lines) {
+    fileLine(line, fields, summary, table);
   }
-  text = std::move(map).Text();
-  return true;
-}
-
-bool ListedProductsToText(const ProductTable& table, std::string& text) {
   if (table.empty()) {
     text = kCannotObtain;
     return false;
   }
-  return ProductTableToText(table, text);
+  text = ProductMap(table).Text();
+  return true;
 }
 
 bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,

@@ -2,6 +2,8 @@
 #define ZORVEX_PACKAGE_LISTING_H
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Product.h"
 
@@ -13,13 +15,15 @@ bool ListInstalledPackages(int osType, const char* skipMessage, const char* comm
                            bool (*parse)(const std::string& listing, std::string& text),
                            std::string& text);
 
-// Turns the table into the product-map text: one package product (ProductMap) per entry, named by
-// its summary. Always true: the text is written directly.
-bool ProductTableToText(const ProductTable& table, std::string& text);
+// Files one line of a listing into `table`, or passes over a line that is not an installed family
+// package's. `fields` and `summary` are the line's room to split it and assemble its summary in,
+// kept from line to line so that a listing costs no allocation per line.
+using FileLine = void (*)(std::string_view line, std::vector<std::string_view>& fields,
+                          std::string& summary, ProductTable& table);
 
-// What a package source makes of the table its listing filled: the product-map text, as
-// ProductTableToText gives it; false with "Cannot obtain installed package." when the table is
-// empty, because no line of the listing was a family package's.
-bool ListedProductsToText(const ProductTable& table, std::string& text);
+// What a package source makes of its listing: the product-map text of the lines `fileLine` files,
+// one package product (ProductMap) per summary; false with "Cannot obtain installed package." when
+// it files none, because no line was a family package's.
+bool ListingToText(const std::string& listing, FileLine fileLine, std::string& text);
 
 #endif  // ZORVEX_PACKAGE_LISTING_H

@@ -1,8 +1,10 @@
 #ifndef ZORVEX_PRODUCT_MAP_H
 #define ZORVEX_PRODUCT_MAP_H
 
+#include <initializer_list>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "Product.h"
@@ -23,15 +25,15 @@ struct InstallerProduct {
 // nodes.
 class ProductMap {
  public:
-  // Whether two names may agree up to their first NUL. Only then is each name remembered, which
-  // costs more than writing its product.
-  enum class Names { kMayRepeat, kDistinct };
+  // A map for installer products, added one by one; any two names may agree.
+  ProductMap() = default;
 
-  explicit ProductMap(Names names = Names::kMayRepeat) : names_(names) {}
-
-  // A package product under `name`: "Packages", "Version" (the version up to its first "-"),
-  // "Full Version", "Architecture" and "Path" ("/opt/corva/zorvex").
-  void Add(const std::string& name, const Product& product);
+  // The map of the table's package products in plain byte order of their summaries, each under
+  // its own: "Packages", "Version" (the version up to its first "-"), "Full Version",
+  // "Architecture" and "Path" ("/opt/corva/zorvex"). Summaries are distinct, so names are
+  // remembered only when one holds a NUL (remembering every name costs more than writing its
+  // product).
+  explicit ProductMap(const ProductTable& table);
 
   // An installer product under `name`: "Product ID", "Version", "Full Version", "Description"
   // and "Path".
@@ -41,17 +43,23 @@ class ProductMap {
   std::string Text() &&;
 
  private:
-  // Opens the member of the next product; Place then files it under `name`.
-  size_t OpenMember();
-  void Place(const std::string& name, size_t memberStart);
+  // One text node of a product: its name, whether it shows at verbosity 1, and its value.
+  struct Detail {
+    const char* name;
+    bool verbose;
+    const std::string& value;
+  };
 
-  const Names names_;
-  // "{", then the members in their places, ", " between them.
+  // Writes the product node `name` with its `details` and files it under `name`.
+  void AddNode(const std::string& name, std::initializer_list<Detail> details);
+
+  bool rememberNames_ = true;
+  // "{", then the members, ", " between them; a name given again adds its later member at the end.
   std::string text_ = "{";
-  // Where each place's member lies in text_, and the later product of a name given again.
+  // Where the member of each place lies in text_, and the place of each name.
   std::vector<std::pair<size_t, size_t>> spans_;
   std::unordered_map<std::string, size_t> places_;
-  std::unordered_map<size_t, std::string> replaced_;
+  bool reordered_ = false;  // a place's member is no longer where the place stands
 };
 
 // Adds the members of the product-map text `map` behind those of `merged` (empty at first),

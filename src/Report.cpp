@@ -23,12 +23,13 @@ constexpr int kProductMapLevel = 5;
 const char* const kMapPlaceholder = "\x01products\x01";
 const char* const kWrittenPlaceholder = "\"\\u0001products\\u0001\"";
 
-// The report root, its applications object and the "APP" node holding the products object, which
-// is handed back in `products` to receive the product node.
-json_object* NewReportTree(json_object*& products) {
+// The pretty text of the report root, its applications object and the "APP" node holding the
+// products object, to which `addNode` adds the product node.
+template <typename AddNode>
+std::string WrittenReport(const AddNode& addNode) {
   json_object* root = json_object_new_object();
   json_object* applications = json_object_new_object();
-  products = json_object_new_object();
+  json_object* products = json_object_new_object();
   if (root == nullptr || applications == nullptr || products == nullptr) {
     json_object_put(root);
     json_object_put(applications);
@@ -37,11 +38,7 @@ json_object* NewReportTree(json_object*& products) {
   }
   JsonNode::AddJsonTopNode(root, applications);
   JsonNode::AddJsonNode(applications, "APP", JsonNode::kInfo, products);
-  return root;
-}
-
-// The pretty text of the tree; releases the tree.
-std::string PrettyText(json_object* root) {
+  addNode(products);
   const char* report = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY);
   if (report == nullptr) {  // json-c gives no text only when out of memory
     json_object_put(root);
@@ -55,24 +52,25 @@ std::string PrettyText(json_object* root) {
 }  // namespace
 
 std::string ProductsReport(const std::string& command, const std::string& map) {
-  json_object* products = nullptr;
-  json_object* root = NewReportTree(products);
-  std::string prettyMap;
-  const bool direct = SpacedToPretty(map, kProductMapLevel, prettyMap);
-  JsonNode::AddJsonNode(
-      products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
-      direct ? json_object_new_string(kMapPlaceholder) : json_tokener_parse(map.c_str()));
-  std::string report = PrettyText(root);
-  const size_t at = direct ? report.find(kWrittenPlaceholder) : std::string::npos;
-  if (at != std::string::npos) {
-    report.replace(at, std::strlen(kWrittenPlaceholder), prettyMap);
+  const auto report = [&command](json_object* value) {
+    return WrittenReport([&](json_object* products) {
+      JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
+                            value);
+    });
+  };
+  // The frame around the stand-in, with the map re-indented straight into its place.
+  const std::string frame = report(json_object_new_string(kMapPlaceholder));
+  const size_t at = frame.rfind(kWrittenPlaceholder);
+  std::string out(frame, 0, at);
+  if (!SpacedToPretty(map, kProductMapLevel, out)) {
+    return report(json_tokener_parse(map.c_str()));
   }
-  return report;
+  out.append(frame, at + std::strlen(kWrittenPlaceholder), std::string::npos);
+  return out;
 }
 
 std::string MessageReport(const std::string& message) {
-  json_object* products = nullptr;
-  json_object* root = NewReportTree(products);
-  JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, message);
-  return PrettyText(root);
+  return WrittenReport([&message](json_object* products) {
+    JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, message);
+  });
 }

@@ -2,6 +2,8 @@
 
 #include "CheckerHelper.h"
 #include "PackageListing.h"
+#include "Product.h"
+#include "Split.h"
 
 // The TABs and the line feed are real bytes inside the single quotes, handed to rpm and grep
 // unchanged. grep keeps the lines with a field that begins with ":Corva"; a summary merely
@@ -9,15 +11,32 @@
 const char* const kRpmQueryCommand =
     "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep '\t:Corva'";
 
+<<<<<<< HEAD
 namespace {
 
 const char* const kVendorMark = ":Corva";
+=======
+constexpr std::string_view kVendorMark = ":Corva";
+>>>>>>> growth
 
 // rpm prints the vendor last; a summary may itself hold TABs, so the field that grep found need
 // not be the vendor, and only the last one decides.
-bool IsFamilyPackage(const std::vector<std::string>& fields) {
+bool IsFamilyPackage(const std::vector<std::string_view>& fields) {
   constexpr size_t kQueryFields = 5;  // name, version, architecture, summary, vendor
-  return fields.size() >= kQueryFields && fields.back().rfind(kVendorMark, 0) == 0;
+  return fields.size() >= kQueryFields &&
+         fields.back().substr(0, kVendorMark.size()) == kVendorMark;
+}
+
+// A query line: name, version, architecture, summary and vendor, between single TABs.
+void FileRpmLine(std::string_view line, std::vector<std::string_view>& fields, std::string& summary,
+                 ProductTable& table) {
+  SplitAtCharacter(line, '\t', fields);
+  if (!IsFamilyPackage(fields)) {
+    return;
+  }
+  // The summary keeps rpm's spacing; the vendor is not part of the product.
+  summary.assign(fields[3]).append(1, ' ');
+  table.Add(summary, fields[0], fields[1], fields[2]);
 }
 
 }  // namespace
@@ -31,14 +50,5 @@ bool RpmChecker::GetAppInfo(std::string& text) {
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
-  ProductTable table;
-  for (const std::string& line : CheckerHelper::SplitString(listing, "\n")) {
-    const std::vector<std::string> fields = CheckerHelper::SplitString(line, "\t");
-    if (!IsFamilyPackage(fields)) {
-      continue;
-    }
-    // The summary keeps rpm's spacing; the vendor is not part of the product.
-    AddToProductTable(table, fields[3] + ' ', fields[0], fields[1], fields[2]);
-  }
-  return ListedProductsToText(table, text);
+  return ListingToText(listing, FileRpmLine, text);
 }

@@ -11,53 +11,6 @@ bool IsRegexSpecial(char c) {
   return kSpecial.find(c) != std::string::npos;
 }
 
-// The pieces between the occurrences of one literal character, with the token iterator's rules:
-// empty pieces kept, except that a text ending in the delimiter has no empty last piece; a text
-// without the delimiter (the empty text too) is one piece.
-std::vector<std::string> SplitAtCharacter(const std::string& text, char delimiter) {
-  std::vector<std::string> pieces;
-  std::string::size_type start = 0;
-  for (std::string::size_type at = text.find(delimiter); at != std::string::npos;
-       at = text.find(delimiter, start)) {
-    pieces.emplace_back(text, start, at - start);
-    start = at + 1;
-  }
-  if (pieces.empty() || start < text.size()) {
-    pieces.emplace_back(text, start, std::string::npos);
-  }
-  return pieces;
-}
-
-// The pieces between the maximal runs of characters that "\s" matches. The regex library's traits
-// decide "\s" as the ctype facet of the global locale classifies "space"; the facet is fetched
-// once per text here, since the traits look it up again for every character they are asked
-// about, which cost more than the splitting itself.
-std::vector<std::string> SplitAtWhitespaceRuns(const std::string& text) {
-  const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(std::locale());
-  const auto isSpace = [&ctype](char c) { return ctype.is(std::ctype_base::space, c); };
-
-  std::vector<std::string> pieces;
-  std::string::size_type start = 0;
-  std::string::size_type at = 0;
-  bool matched = false;
-  while (at < text.size()) {
-    if (!isSpace(text[at])) {
-      ++at;
-      continue;
-    }
-    pieces.emplace_back(text, start, at - start);
-    matched = true;
-    while (at < text.size() && isSpace(text[at])) {
-      ++at;
-    }
-    start = at;
-  }
-  if (!matched || start < text.size()) {
-    pieces.emplace_back(text, start, std::string::npos);
-  }
-  return pieces;
-}
-
 std::vector<std::string> SplitAtRegex(const std::string& text, const std::string& delimiter) {
   const std::regex pattern(delimiter, std::regex::ECMAScript);
   std::vector<std::string> pieces;
@@ -68,16 +21,60 @@ std::vector<std::string> SplitAtRegex(const std::string& text, const std::string
   return pieces;
 }
 
+// The pieces between the separators, a separator being a byte that `isSeparator` accepts or, with
+// `runs`, a maximal run of them, with the token iterator's rules: the piece before each separator
+// is kept even when empty, the rest after the last one only when not empty; a text without a
+// separator (the empty text too) is one piece.
+template <typename IsSeparator>
+void SplitWhere(std::string_view text, IsSeparator isSeparator, bool runs,
+                std::vector<std::string_view>& pieces) {
+  pieces.clear();
+  size_t start = 0;
+  bool matched = false;
+  for (size_t at = 0; at < text.size();) {
+    if (!isSeparator(text[at])) {
+      ++at;
+      continue;
+    }
+    pieces.push_back(text.substr(start, at - start));
+    matched = true;
+    do {
+      ++at;
+    } while (runs && at < text.size() && isSeparator(text[at]));
+    start = at;
+  }
+  if (!matched || start < text.size()) {
+    pieces.push_back(text.substr(start));
+  }
+}
+
 }  // namespace
+
+void SplitAtCharacter(std::string_view text, char delimiter,
+                      std::vector<std::string_view>& pieces) {
+  SplitWhere(
+      text, [delimiter](char c) { return c == delimiter; }, false, pieces);
+}
+
+// The regex library's traits decide "\s" as the ctype facet of the global locale classifies
+// "space"; the facet is fetched once per text here, since the traits look it up again for every
+// character they are asked about, which cost more than the splitting itself.
+void SplitAtWhitespaceRuns(std::string_view text, std::vector<std::string_view>& pieces) {
+  const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(std::locale());
+  SplitWhere(
+      text, [&ctype](char c) { return ctype.is(std::ctype_base::space, c); }, true, pieces);
+}
 
 std::vector<std::string> SplitAtPattern(const std::string& text, const std::string& pattern) {
   // The system's fixed patterns are split by hand with the token iterator's exact rules: the
   // regex engine costs far more than the listings it would split.
+  std::vector<std::string_view> pieces;
   if (pattern.size() == 1 && !IsRegexSpecial(pattern[0])) {
-    return SplitAtCharacter(text, pattern[0]);
+    SplitAtCharacter(text, pattern[0], pieces);
+  } else if (pattern == "(\\s+)") {
+    SplitAtWhitespaceRuns(text, pieces);
+  } else {
+    return SplitAtRegex(text, pattern);
   }
-  if (pattern == "(\\s+)") {
-    return SplitAtWhitespaceRuns(text);
-  }
-  return SplitAtRegex(text, pattern);
+  return std::vector<std::string>(pieces.begin(), pieces.end());
 }

@@ -8,6 +8,7 @@
 #include "AptChecker.h"
 #include "BInstallerChecker.h"
 #include "CommandsAhead.h"
+#include "JsonText.h"
 #include "ProductMap.h"
 #include "RpmChecker.h"
 
@@ -83,9 +84,11 @@ std::string NoProductsText(const SourceResult& installer, const SourceResult& de
 }
 
 // Picks the text to show and the command that describes it, the first choice whose sources found
-// products; a package source's map is spliced behind the installer's. False when none found any.
-bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
-                    const SourceResult& rpm, std::string& text, std::string& command) {
+// products; a package source's map is spliced behind the installer's, into `spliced`. Null when
+// none found any.
+const std::string* ChooseProducts(const SourceResult& installer, const SourceResult& debian,
+                                  const SourceResult& rpm, std::string& spliced,
+                                  const char*& command) {
   const struct {
     const SourceResult* first;
     const SourceResult* second;
@@ -99,15 +102,17 @@ bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
   };
   for (const auto& choice : choices) {
     if (choice.first->found && (choice.second == nullptr || choice.second->found)) {
-      text = choice.first->text;
-      if (choice.second != nullptr) {
-        SpliceMap(text, choice.second->text);
-      }
       command = choice.command;
-      return true;
+      if (choice.second == nullptr) {
+        return &choice.first->text;
+      }
+      ReserveText(spliced, choice.first->text.size() + choice.second->text.size());
+      SpliceMap(spliced, choice.first->text);
+      SpliceMap(spliced, choice.second->text);
+      return &spliced;
     }
   }
-  return false;
+  return nullptr;
 }
 
 // The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
@@ -128,13 +133,14 @@ int ScanWords(const std::string& report, int status) {
 
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
                    const SourceResult& rpm, int status, std::string& out) {
-  std::string chosen;
-  std::string command;
-  if (!ChooseProducts(installer, debian, rpm, chosen, command)) {
+  std::string spliced;
+  const char* command = nullptr;
+  const std::string* chosen = ChooseProducts(installer, debian, rpm, spliced, command);
+  if (chosen == nullptr) {
     out = MessageReport(NoProductsText(installer, debian));
     return status;
   }
-  out = ProductsReport(command, chosen);
+  out = ProductsReport(command, *chosen);
   return ScanWords(out, status);
 }
 

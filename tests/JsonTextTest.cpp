@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
+#include <map>
 #include <random>
 
 #include "JsonText.h"
-#include "PackageListing.h"
+#include "ProductMap.h"
 #include "TestSupport.h"
 #include "zorvex_checker.h"
 
@@ -175,11 +176,16 @@ TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
   EXPECT_EQ(out, "{\n    \"a\":\"\\u0000\\u001f\\/\",\n    \"b\":{\n    },\n    \"c\":-12\n  }");
 }
 
-// The product table through a json-c tree, as the Debian and RPM sources once built it.
+// The product table through a json-c tree, as the Debian and RPM sources once built it: ordered
+// by a std::map of the summaries, whatever order the table gives.
 std::string TreeText(const ProductTable& table) {
+  std::map<std::string, const Product*> ordered;
+  for (const Product& product : table) {
+    ordered.emplace(product.summary, &product);
+  }
   std::vector<testsupport::ExpectedProduct> products;
-  for (const auto& entry : table) {
-    const Product& product = entry.second;
+  for (const auto& entry : ordered) {
+    const Product& product = *entry.second;
     products.push_back(testsupport::ProductMapEntry(
         entry.first, product.packages, product.version.substr(0, product.version.find('-')),
         product.version, product.architecture));
@@ -195,19 +201,15 @@ TEST(ProductTableToText, SameTextAsTheJsonCTree) {
     // Summaries with NUL now and then: json-c folds those that agree up to it.
     const bool withNul = round % 10 == 0;
     for (size_t index = 0; index < products; ++index) {
-      AddToProductTable(table, generate.Text(10, withNul), generate.Text(8, true),
-                        generate.Text(8, true), generate.Text(5, true));
+      table.Add(generate.Text(10, withNul), generate.Text(8, true), generate.Text(8, true),
+                generate.Text(5, true));
     }
-    std::string text;
-    ASSERT_TRUE(ProductTableToText(table, text));
-    ASSERT_EQ(text, TreeText(table));
+    ASSERT_EQ(ProductMap(table).Text(), TreeText(table));
   }
 }
 
 TEST(ProductTableToText, EmptyTableIsTheEmptyObject) {
-  std::string text;
-  EXPECT_TRUE(ProductTableToText(ProductTable(), text));
-  EXPECT_EQ(text, "{ }");
+  EXPECT_EQ(ProductMap(ProductTable()).Text(), "{ }");
 }
 
 // The report as json-c's parser and pretty printer make it, for the chosen text and command.
