@@ -11,13 +11,9 @@
 const char* const kRpmQueryCommand =
     "rpm -q -a --qf '%{Name}\t%{Version}\t%{Arch}\t%{Summary}\t:%{Vendor}\n' | grep '\t:Corva'";
 
-<<<<<<< HEAD
 namespace {
 
-const char* const kVendorMark = ":Corva";
-=======
 constexpr std::string_view kVendorMark = ":Corva";
->>>>>>> growth
 
 // rpm prints the vendor last; a summary may itself hold TABs, so the field that grep found need
 // not be the vendor, and only the last one decides.
