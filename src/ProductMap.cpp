@@ -1,6 +1,7 @@
 #include "ProductMap.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "JsonNode.h"
 #include "JsonText.h"
@@ -21,47 +22,120 @@ void OpenNode(std::string& out, std::string_view name, bool verbose) {
   out += ", \"Value\": ";
 }
 
+// How far ahead of the reading a loop over scattered data asks for it.
+constexpr size_t kAhead = 8;
+
+// Eight bytes of a summary from `depth` on, big-endian so that the number orders as the bytes do,
+// with zeros past its end; `rest` (the bytes left, 9 for more than eight) orders a summary before
+// the longer ones it begins.
+struct SortKey {
+  uint64_t bytes;
+  uint32_t rest;
+  uint32_t index;
+};
+
+SortKey KeyAt(std::string_view text, size_t depth, uint32_t index) {
+  constexpr size_t kWidth = sizeof(uint64_t);
+  const size_t left = text.size() - std::min(depth, text.size());
+  uint64_t bytes = 0;
+  for (size_t at = 0; at < kWidth; ++at) {
+    bytes = bytes << 8 | (at < left ? static_cast<unsigned char>(text[depth + at]) : 0u);
+  }
+  return {bytes, static_cast<uint32_t>(std::min(left, kWidth + 1)), index};
+}
+
+// The indexes of distinct `summaries` in plain byte order. Sorted eight bytes at a time, beside
+// the summaries: each comparison reads two adjacent keys instead of two strings scattered on the
+// heap, and only runs that tie read their summaries again, eight bytes further on.
+std::vector<uint32_t> ByteOrder(const std::vector<std::string_view>& summaries) {
+  std::vector<SortKey> keys;
+  keys.reserve(summaries.size());
+  for (uint32_t index = 0; index < summaries.size(); ++index) {
+    keys.push_back(KeyAt(summaries[index], 0, index));
+  }
+  const auto tie = [](const SortKey& a, const SortKey& b) {
+    return a.bytes == b.bytes && a.rest == b.rest;
+  };
+  struct Run {
+    size_t first, last, depth;
+  };
+  std::vector<Run> pending{{0, keys.size(), 0}};  // a stack: a long shared prefix is no recursion
+  while (!pending.empty()) {
+    const Run run = pending.back();
+    pending.pop_back();
+    for (size_t at = run.first; run.depth > 0 && at < run.last; ++at) {
+      // The run is in key order, its summaries anywhere: ask for them ahead.
+      if (at + kAhead < run.last) {
+        __builtin_prefetch(summaries[keys[at + kAhead].index].data() + run.depth);
+      }
+      keys[at] = KeyAt(summaries[keys[at].index], run.depth, keys[at].index);
+    }
+    std::sort(keys.data() + run.first, keys.data() + run.last,
+              [](const SortKey& a, const SortKey& b) {
+                return a.bytes < b.bytes || (a.bytes == b.bytes && a.rest < b.rest);
+              });
+    for (size_t first = run.first, last = first; first < run.last; first = last) {
+      while (last < run.last && tie(keys[first], keys[last])) {
+        ++last;
+      }
+      if (last - first > 1 && keys[first].rest > sizeof(uint64_t)) {
+        pending.push_back({first, last, run.depth + sizeof(uint64_t)});
+      }
+    }
+  }
+  std::vector<uint32_t> order;
+  order.reserve(keys.size());
+  for (const SortKey& key : keys) {
+    order.push_back(key.index);
+  }
+  return order;
+}
+
 }  // namespace
 
 ProductMap::ProductMap(const ProductTable& table) {
-  // Sorted once, beside views of the summaries: the comparisons read the summaries without the
-  // products, which a large table has out of cache. Summaries are distinct, so none tie.
-  std::vector<std::pair<std::string_view, const Product*>> sorted;
-  // The text is written once into room for all of it: each regrowth of a text of tens of
-  // megabytes copies it, into memory that was never touched.
+  // Each node is written in listing order, the order the products lie in memory, and the nodes
+  // are put in order only when the text is assembled: written in sorted order, a large table's
+  // products and their strings are visited at random, out of cache.
   constexpr size_t kNodeBytes = 384;  // the fixed text of one node is 361 bytes
   size_t bytes = 0;
   rememberNames_ = false;
-  for (const Product& product : table) {  // in listing order, the order they lie in memory
-    sorted.emplace_back(product.summary, &product);
+  for (const Product& product : table) {
     bytes += kNodeBytes + product.summary.size() + product.packages.size() +
              2 * product.version.size() + product.architecture.size();
     rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
   }
-  std::sort(sorted.begin(), sorted.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  // The text is written once into room for all of it: each regrowth of a text of tens of
+  // megabytes copies it, into memory that was never touched.
   ReserveText(text_, bytes);
-  for (const auto& entry : sorted) {
-    const Product& product = *entry.second;
+  std::vector<std::string_view> summaries;
+  std::vector<std::pair<size_t, size_t>> nodes;
+  for (const Product& product : table) {
     const std::string shortVersion = product.version.substr(0, product.version.find('-'));
-    AddNode(product.summary, {{"Packages", true, product.packages},
-                              {"Version", false, shortVersion},
-                              {"Full Version", true, product.version},
-                              {"Architecture", true, product.architecture},
-                              {"Path", true, kInstallPath}});
+    summaries.emplace_back(product.summary);
+    nodes.push_back(WriteNode(product.summary, {{"Packages", true, product.packages},
+                                                {"Version", false, shortVersion},
+                                                {"Full Version", true, product.version},
+                                                {"Architecture", true, product.architecture},
+                                                {"Path", true, kInstallPath}}));
   }
+  for (const uint32_t index : ByteOrder(summaries)) {
+    File(summaries[index], nodes[index]);
+  }
+  reordered_ = true;
 }
 
 void ProductMap::Add(const std::string& name, const InstallerProduct& product) {
-  AddNode(name, {{"Product ID", true, product.id},
-                 {"Version", false, product.version},
-                 {"Full Version", true, product.fullVersion},
-                 {"Description", true, product.description},
-                 {"Path", true, product.path}});
+  text_ += text_.size() == 1 ? " " : ", ";
+  File(name, WriteNode(name, {{"Product ID", true, product.id},
+                              {"Version", false, product.version},
+                              {"Full Version", true, product.fullVersion},
+                              {"Description", true, product.description},
+                              {"Path", true, product.path}}));
 }
 
-void ProductMap::AddNode(const std::string& name, std::initializer_list<Detail> details) {
-  text_ += text_.size() == 1 ? " " : ", ";
+std::pair<size_t, size_t> ProductMap::WriteNode(std::string_view name,
+                                                std::initializer_list<Detail> details) {
   const size_t start = text_.size();
   OpenNode(text_, name, false);
   text_ += "{ ";
@@ -74,15 +148,19 @@ void ProductMap::AddNode(const std::string& name, std::initializer_list<Detail> 
     text_ += " }";
   }
   text_ += " } }";
+  return {start, text_.size()};
+}
+
+void ProductMap::File(std::string_view name, std::pair<size_t, size_t> node) {
   if (!rememberNames_) {
+    spans_.push_back(node);
     return;
   }
-  const std::pair<size_t, size_t> span(start, text_.size());
-  const auto known = places_.emplace(name.c_str(), spans_.size());
+  const auto known = places_.emplace(name.substr(0, name.find('\0')), spans_.size());
   if (known.second) {
-    spans_.push_back(span);
+    spans_.push_back(node);
   } else {
-    spans_[known.first->second] = span;
+    spans_[known.first->second] = node;
     reordered_ = true;
   }
 }
@@ -90,9 +168,13 @@ void ProductMap::AddNode(const std::string& name, std::initializer_list<Detail> 
 std::string ProductMap::Text() && {
   if (reordered_) {
     std::string text = "{";
-    for (const auto& span : spans_) {
+    ReserveText(text, text_.size() + 2 * spans_.size() + 2);
+    for (size_t place = 0; place < spans_.size(); ++place) {
+      if (place + kAhead < spans_.size()) {
+        __builtin_prefetch(text_.data() + spans_[place + kAhead].first);
+      }
       text += text.size() == 1 ? " " : ", ";
-      text.append(text_, span.first, span.second - span.first);
+      text.append(text_, spans_[place].first, spans_[place].second - spans_[place].first);
     }
     text_ = std::move(text);
   }
