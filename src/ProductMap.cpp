@@ -53,6 +53,9 @@ std::vector<uint32_t> ByteOrder(const std::vector<std::string_view>& summaries) 
   for (uint32_t index = 0; index < summaries.size(); ++index) {
     keys.push_back(KeyAt(summaries[index], 0, index));
   }
+  const auto before = [](const SortKey& a, const SortKey& b) {
+    return a.bytes < b.bytes || (a.bytes == b.bytes && a.rest < b.rest);
+  };
   const auto tie = [](const SortKey& a, const SortKey& b) {
     return a.bytes == b.bytes && a.rest == b.rest;
   };
@@ -65,15 +68,20 @@ std::vector<uint32_t> ByteOrder(const std::vector<std::string_view>& summaries) 
     pending.pop_back();
     for (size_t at = run.first; run.depth > 0 && at < run.last; ++at) {
       // The run is in key order, its summaries anywhere: ask for them ahead.
+      if (at + 2 * kAhead < run.last) {
+        __builtin_prefetch(&summaries[keys[at + 2 * kAhead].index]);
+      }
       if (at + kAhead < run.last) {
         __builtin_prefetch(summaries[keys[at + kAhead].index].data() + run.depth);
       }
       keys[at] = KeyAt(summaries[keys[at].index], run.depth, keys[at].index);
     }
-    std::sort(keys.data() + run.first, keys.data() + run.last,
-              [](const SortKey& a, const SortKey& b) {
-                return a.bytes < b.bytes || (a.bytes == b.bytes && a.rest < b.rest);
-              });
+    // A run often ties throughout, at a stretch of text its summaries share: then it needs no sort.
+    SortKey* const begin = keys.data() + run.first;
+    SortKey* const end = keys.data() + run.last;
+    if (!std::is_sorted(begin, end, before)) {
+      std::sort(begin, end, before);
+    }
     for (size_t first = run.first, last = first; first < run.last; first = last) {
       while (last < run.last && tie(keys[first], keys[last])) {
         ++last;
