@@ -2,9 +2,9 @@
 #define ZORVEX_PRODUCT_H
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "HashIndex.h"
 
@@ -22,7 +22,7 @@ struct Product {
 class ProductTable {
  public:
   // `lines`: how many packages the listing may file at most, so that the index is sized once.
-  explicit ProductTable(size_t lines = 0) : index_(lines) {}
+  explicit ProductTable(size_t lines = 0) : index_(lines) { products_.reserve(lines); }
 
   // Files one listed package under `summary`: a new product takes its version and architecture;
   // an existing one only gains its name.
@@ -42,12 +42,12 @@ class ProductTable {
   bool empty() const { return products_.empty(); }
 
   // The products in listing order.
-  std::deque<Product>::const_iterator begin() const { return products_.begin(); }
-  std::deque<Product>::const_iterator end() const { return products_.end(); }
+  std::vector<Product>::const_iterator begin() const { return products_.begin(); }
+  std::vector<Product>::const_iterator end() const { return products_.end(); }
 
  private:
-  std::deque<Product> products_;  // a deque keeps each product in place as it grows
-  HashIndex index_;               // by summary
+  std::vector<Product> products_;
+  HashIndex index_;  // by summary
 };
 
 #endif  // ZORVEX_PRODUCT_H
