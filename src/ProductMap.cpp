@@ -102,48 +102,53 @@ std::vector<uint32_t> ByteOrder(const std::vector<std::string_view>& summaries) 
 }  // namespace
 
 ProductMap::ProductMap(const ProductTable& table) {
-  // Each node is written in listing order, the order the products lie in memory, and the nodes
-  // are put in order only when the text is assembled: written in sorted order, a large table's
-  // products and their strings are visited at random, out of cache.
+  // The text is written once into room for all of it: each regrowth of a text of tens of
+  // megabytes copies it, into memory that was never touched.
   constexpr size_t kNodeBytes = 384;  // the fixed text of one node is 361 bytes
   size_t bytes = 0;
   rememberNames_ = false;
-  for (const Product& product : table) {
+  std::vector<std::string_view> summaries;
+  for (const Product& product : table) {  // in listing order, the order they lie in memory
+    summaries.emplace_back(product.summary);
     bytes += kNodeBytes + product.summary.size() + product.packages.size() +
              2 * product.version.size() + product.architecture.size();
     rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
   }
-  // The text is written once into room for all of it: each regrowth of a text of tens of
-  // megabytes copies it, into memory that was never touched.
   ReserveText(text_, bytes);
-  std::vector<std::string_view> summaries;
-  std::vector<std::pair<size_t, size_t>> nodes;
-  for (const Product& product : table) {
+  const std::vector<uint32_t> order = ByteOrder(summaries);
+  const auto products = table.begin();
+  for (size_t place = 0; place < order.size(); ++place) {
+    // In sorted order a large table's products lie anywhere, out of cache: each is asked for
+    // ahead, and its strings once it has come.
+    if (place + 2 * kAhead < order.size()) {
+      const char* const ahead = reinterpret_cast<const char*>(&products[order[place + 2 * kAhead]]);
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + sizeof(Product) - 1);
+    }
+    if (place + kAhead < order.size()) {
+      __builtin_prefetch(products[order[place + kAhead]].summary.data());
+      __builtin_prefetch(products[order[place + kAhead]].packages.data());
+    }
+    const Product& product = products[order[place]];
     const std::string shortVersion = product.version.substr(0, product.version.find('-'));
-    summaries.emplace_back(product.summary);
-    nodes.push_back(WriteNode(product.summary, {{"Packages", true, product.packages},
-                                                {"Version", false, shortVersion},
-                                                {"Full Version", true, product.version},
-                                                {"Architecture", true, product.architecture},
-                                                {"Path", true, kInstallPath}}));
+    AddNode(product.summary, {{"Packages", true, product.packages},
+                              {"Version", false, shortVersion},
+                              {"Full Version", true, product.version},
+                              {"Architecture", true, product.architecture},
+                              {"Path", true, kInstallPath}});
   }
-  for (const uint32_t index : ByteOrder(summaries)) {
-    File(summaries[index], nodes[index]);
-  }
-  reordered_ = true;
 }
 
 void ProductMap::Add(const std::string& name, const InstallerProduct& product) {
-  text_ += text_.size() == 1 ? " " : ", ";
-  File(name, WriteNode(name, {{"Product ID", true, product.id},
-                              {"Version", false, product.version},
-                              {"Full Version", true, product.fullVersion},
-                              {"Description", true, product.description},
-                              {"Path", true, product.path}}));
+  AddNode(name, {{"Product ID", true, product.id},
+                 {"Version", false, product.version},
+                 {"Full Version", true, product.fullVersion},
+                 {"Description", true, product.description},
+                 {"Path", true, product.path}});
 }
 
-std::pair<size_t, size_t> ProductMap::WriteNode(std::string_view name,
-                                                std::initializer_list<Detail> details) {
+void ProductMap::AddNode(const std::string& name, std::initializer_list<Detail> details) {
+  text_ += text_.size() == 1 ? " " : ", ";
   const size_t start = text_.size();
   OpenNode(text_, name, false);
   text_ += "{ ";
@@ -156,19 +161,15 @@ std::pair<size_t, size_t> ProductMap::WriteNode(std::string_view name,
     text_ += " }";
   }
   text_ += " } }";
-  return {start, text_.size()};
-}
-
-void ProductMap::File(std::string_view name, std::pair<size_t, size_t> node) {
   if (!rememberNames_) {
-    spans_.push_back(node);
     return;
   }
-  const auto known = places_.emplace(name.substr(0, name.find('\0')), spans_.size());
+  const std::pair<size_t, size_t> span(start, text_.size());
+  const auto known = places_.emplace(name.c_str(), spans_.size());
   if (known.second) {
-    spans_.push_back(node);
+    spans_.push_back(span);
   } else {
-    spans_[known.first->second] = node;
+    spans_[known.first->second] = span;
     reordered_ = true;
   }
 }
@@ -176,13 +177,9 @@ void ProductMap::File(std::string_view name, std::pair<size_t, size_t> node) {
 std::string ProductMap::Text() && {
   if (reordered_) {
     std::string text = "{";
-    ReserveText(text, text_.size() + 2 * spans_.size() + 2);
-    for (size_t place = 0; place < spans_.size(); ++place) {
-      if (place + kAhead < spans_.size()) {
-        __builtin_prefetch(text_.data() + spans_[place + kAhead].first);
-      }
+    for (const auto& span : spans_) {
       text += text.size() == 1 ? " " : ", ";
-      text.append(text_, spans_[place].first, spans_[place].second - spans_[place].first);
+      text.append(text_, span.first, span.second - span.first);
     }
     text_ = std::move(text);
   }

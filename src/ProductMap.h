@@ -3,7 +3,6 @@
 
 #include <initializer_list>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -51,15 +50,11 @@ class ProductMap {
     const std::string& value;
   };
 
-  // Writes the product node `name` with its `details`; where it lies in text_.
-  std::pair<size_t, size_t> WriteNode(std::string_view name, std::initializer_list<Detail> details);
-
-  // Files the node written at `node` under `name`.
-  void File(std::string_view name, std::pair<size_t, size_t> node);
+  // Writes the product node `name` with its `details` and files it under `name`.
+  void AddNode(const std::string& name, std::initializer_list<Detail> details);
 
   bool rememberNames_ = true;
-  // "{", then the nodes: installer members with ", " between them, as the text will read unless a
-  // name given again adds its later member at the end; package nodes in listing order, alone.
+  // "{", then the members, ", " between them; a name given again adds its later member at the end.
   std::string text_ = "{";
   // Where the member of each place lies in text_, and the place of each name.
   std::vector<std::pair<size_t, size_t>> spans_;
