@@ -7,6 +7,7 @@
 
 #include "FuzzSupport.h"
 #include "JsonText.h"
+#include "ProductMap.h"
 
 namespace {
 
@@ -29,6 +30,27 @@ std::string JsonCPretty(json_object* value, int level) {
   return text;
 }
 
+// The text cut in two at `cut`, re-indented as the text their splicing makes: whatever is accepted
+// must be what that text gives.
+void CheckSpliced(const std::string& spaced, size_t cut, int level) {
+  const std::string first = spaced.substr(0, cut);
+  const std::string second = spaced.substr(cut);
+  std::string pretty = "kept";
+  if (!SplicedToPretty(first, second, level, pretty)) {
+    if (pretty != "kept") {
+      FuzzFailure("two refused texts changed the output", spaced);
+    }
+    return;
+  }
+  std::string spliced;
+  SpliceMap(spliced, first);
+  SpliceMap(spliced, second);
+  std::string whole = "kept";
+  if (!SpacedToPretty(spliced, level, whole) || whole != pretty) {
+    FuzzFailure("two texts re-indented otherwise than their splice", spaced);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -37,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const int level = data[0] % 6;
   const std::string spaced(reinterpret_cast<const char*>(data) + 1, size - 1);
+  CheckSpliced(spaced, spaced.size() * (data[0] / 6) / 42, level);
   std::string pretty = "kept";
   if (!SpacedToPretty(spaced, level, pretty)) {
     if (pretty != "kept") {

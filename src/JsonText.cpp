@@ -88,7 +88,7 @@ class NameSet {
 // give other bytes: strings in json-c's own escaping, integers without leading zeros.
 class SpacedReader {
  public:
-  SpacedReader(const std::string& text, std::string& out, int level)
+  SpacedReader(std::string_view text, std::string& out, int level)
       : text_(text), out_(out), base_(level) {}
 
   // The whole text must be one object.
@@ -99,6 +99,30 @@ class SpacedReader {
     }
     SkipBlanks();
     return position_ == text_.size();
+  }
+
+  // The text and then `second` as the one object that splicing them makes (the text without its
+  // last byte, a comma, `second` without its first), without making it. Each must hold members.
+  bool Spliced(std::string_view second) {
+    NameSet names(names_);
+    size_t members = 0;
+    out_ += '{';
+    SkipBlanks();
+    if (!Members(base_, names, members) || position_ != text_.size() || members == 0) {
+      return false;
+    }
+    const size_t firstMembers = members;
+    text_ = second;
+    position_ = 0;
+    if (!Members(base_, names, members) || members == firstMembers) {
+      return false;
+    }
+    SkipBlanks();
+    if (position_ != text_.size()) {
+      return false;
+    }
+    Close(base_);
+    return true;
   }
 
  private:
@@ -125,17 +149,29 @@ class SpacedReader {
   void Indent(int level) { out_.append(2 * static_cast<size_t>(level), ' '); }
 
   bool Object(int level) {
-    if (level - base_ >= kDepthLimit || !Take('{')) {
+    if (level - base_ >= kDepthLimit) {
       return false;
     }
+    NameSet names(names_);
+    size_t members = 0;
     out_ += '{';
+    if (!Members(level, names, members)) {
+      return false;
+    }
+    Close(level);
+    return true;
+  }
+
+  // An object's "{", members and "}", its members written behind the `members` already written
+  // with the names `names`.
+  bool Members(int level, NameSet& names, size_t& members) {
+    if (!Take('{')) {
+      return false;
+    }
     SkipBlanks();
     if (Peek() != '}') {
-      NameSet names(names_);
-      bool first = true;
       do {
-        out_ += first ? "\n" : ",\n";
-        first = false;
+        out_ += members++ == 0 ? "\n" : ",\n";
         Indent(level + 1);
         SkipBlanks();
         if (!Member(level, names)) {
@@ -144,13 +180,13 @@ class SpacedReader {
         SkipBlanks();
       } while (Take(','));
     }
-    if (!Take('}')) {
-      return false;
-    }
+    return Take('}');
+  }
+
+  void Close(int level) {
     out_ += '\n';
     Indent(level);
     out_ += '}';
-    return true;
   }
 
   bool Member(int level, NameSet& names) {
@@ -247,7 +283,7 @@ class SpacedReader {
     return true;
   }
 
-  const std::string& text_;
+  std::string_view text_;
   std::string& out_;
   const int base_;
   size_t position_ = 0;
@@ -300,6 +336,18 @@ bool SpacedToPretty(const std::string& spaced, int level, std::string& out) {
   ReserveText(out, kept + 2 * spaced.size());
   SpacedReader reader(spaced, out, level);
   if (!reader.Document()) {
+    out.resize(kept);
+    return false;
+  }
+  return true;
+}
+
+bool SplicedToPretty(const std::string& first, const std::string& second, int level,
+                     std::string& out) {
+  const size_t kept = out.size();
+  ReserveText(out, kept + 2 * (first.size() + second.size()));
+  SpacedReader reader(first, out, level);
+  if (!reader.Spliced(second)) {
     out.resize(kept);
     return false;
   }

@@ -28,4 +28,10 @@ void ReserveText(std::string& text, size_t bytes);
 // so, or anything after the object.
 bool SpacedToPretty(const std::string& spaced, int level, std::string& out);
 
+// SpacedToPretty of the object that splicing `first` and `second` makes (`first` without its last
+// byte, a comma, `second` without its first), without making it: the same bytes wherever it
+// returns true. Refuses, too, where either holds no member of its own.
+bool SplicedToPretty(const std::string& first, const std::string& second, int level,
+                     std::string& out);
+
 #endif  // ZORVEX_JSON_TEXT_H

@@ -7,6 +7,7 @@
 
 #include "JsonNode.h"
 #include "JsonText.h"
+#include "ProductMap.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ std::string WrittenReport(const AddNode& addNode) {
 
 }  // namespace
 
-std::string ProductsReport(const std::string& command, const std::string& map) {
+std::string ProductsReport(const std::string& command, const std::string& map,
+                           const std::string* behind) {
   const auto report = [&command](json_object* value) {
     return WrittenReport([&](json_object* products) {
       JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
@@ -62,7 +64,14 @@ std::string ProductsReport(const std::string& command, const std::string& map) {
   const std::string frame = report(json_object_new_string(kMapPlaceholder));
   const size_t at = frame.rfind(kWrittenPlaceholder);
   std::string out(frame, 0, at);
-  if (!SpacedToPretty(map, kProductMapLevel, out)) {
+  if (behind != nullptr && !SplicedToPretty(map, *behind, kProductMapLevel, out)) {
+    // Splicing made in full, for the re-indenter's single text or the parser to judge.
+    std::string spliced;
+    SpliceMap(spliced, map);
+    SpliceMap(spliced, *behind);
+    return ProductsReport(command, spliced);
+  }
+  if (behind == nullptr && !SpacedToPretty(map, kProductMapLevel, out)) {
     return report(json_tokener_parse(map.c_str()));
   }
   out.append(frame, at + std::strlen(kWrittenPlaceholder), std::string::npos);

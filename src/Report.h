@@ -8,8 +8,11 @@
 
 // The report of found products: the "Zorvex products" node with `command` and, as its value, the
 // product-map text `map` as json-c's parser reads it (null for a text it cannot read). A map that
-// SpacedToPretty accepts is re-indented in place instead of parsed; the bytes are the same.
-std::string ProductsReport(const std::string& command, const std::string& map);
+// SpacedToPretty accepts is re-indented in place instead of parsed; the bytes are the same. With
+// `behind`, the map is the one that SpliceMap makes of `map` and `*behind`, made only where the
+// two cannot be re-indented as they stand.
+std::string ProductsReport(const std::string& command, const std::string& map,
+                           const std::string* behind = nullptr);
 
 // The nothing-found form of the report with `message` as the product node's text.
 std::string MessageReport(const std::string& message);

@@ -8,8 +8,6 @@
 #include "AptChecker.h"
 #include "BInstallerChecker.h"
 #include "CommandsAhead.h"
-#include "JsonText.h"
-#include "ProductMap.h"
 #include "RpmChecker.h"
 
 static_assert(sizeof(check_descriptor) == 3512, "the host reads a 3512-byte record");
@@ -84,11 +82,11 @@ std::string NoProductsText(const SourceResult& installer, const SourceResult& de
 }
 
 // Picks the text to show and the command that describes it, the first choice whose sources found
-// products; a package source's map is spliced behind the installer's, into `spliced`. Null when
-// none found any.
-const std::string* ChooseProducts(const SourceResult& installer, const SourceResult& debian,
-                                  const SourceResult& rpm, std::string& spliced,
-                                  const char*& command) {
+// products: the first source's map, and the second's to be spliced behind it (null for none).
+// False when none found any.
+bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
+                    const SourceResult& rpm, const std::string*& first, const std::string*& second,
+                    const char*& command) {
   const struct {
     const SourceResult* first;
     const SourceResult* second;
@@ -102,17 +100,13 @@ const std::string* ChooseProducts(const SourceResult& installer, const SourceRes
   };
   for (const auto& choice : choices) {
     if (choice.first->found && (choice.second == nullptr || choice.second->found)) {
+      first = &choice.first->text;
+      second = choice.second != nullptr ? &choice.second->text : nullptr;
       command = choice.command;
-      if (choice.second == nullptr) {
-        return &choice.first->text;
-      }
-      ReserveText(spliced, choice.first->text.size() + choice.second->text.size());
-      SpliceMap(spliced, choice.first->text);
-      SpliceMap(spliced, choice.second->text);
-      return &spliced;
+      return true;
     }
   }
-  return nullptr;
+  return false;
 }
 
 // The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
@@ -133,14 +127,14 @@ int ScanWords(const std::string& report, int status) {
 
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
                    const SourceResult& rpm, int status, std::string& out) {
-  std::string spliced;
+  const std::string* first = nullptr;
+  const std::string* second = nullptr;
   const char* command = nullptr;
-  const std::string* chosen = ChooseProducts(installer, debian, rpm, spliced, command);
-  if (chosen == nullptr) {
+  if (!ChooseProducts(installer, debian, rpm, first, second, command)) {
     out = MessageReport(NoProductsText(installer, debian));
     return status;
   }
-  out = ProductsReport(command, *chosen);
+  out = ProductsReport(command, *first, second);
   return ScanWords(out, status);
 }
 

@@ -150,6 +150,43 @@ TEST(SpacedToPretty, DamagedTextsAreRefusedOrWrittenAsJsonCWould) {
   EXPECT_GT(accepted, 0);
 }
 
+// Two maps re-indented as they stand give what the text their splicing makes gives; what is
+// refused is left to that text.
+TEST(SplicedToPretty, AsTheSplicedText) {
+  Generator generate(19);
+  int accepted = 0;
+  const auto check = [&accepted](const std::string& first, const std::string& second) {
+    std::string spliced;
+    SpliceMap(spliced, first);
+    SpliceMap(spliced, second);
+    std::string expected = "kept";
+    const bool whole = SpacedToPretty(spliced, 1, expected);
+    std::string pretty = "kept";
+    if (SplicedToPretty(first, second, 1, pretty)) {
+      ++accepted;
+      ASSERT_TRUE(whole) << first << " + " << second;
+      ASSERT_EQ(pretty, expected);
+    } else {
+      ASSERT_EQ(pretty, "kept");
+    }
+  };
+  for (int round = 0; round < 3000; ++round) {
+    json_object* tree = generate.Tree(3);
+    const std::string first = JsonCText(tree, JSON_C_TO_STRING_SPACED);
+    json_object_put(tree);
+    tree = generate.Tree(3);
+    // Now and then the same names in both, which the parser folds.
+    const std::string second = round % 5 == 0 ? first : JsonCText(tree, JSON_C_TO_STRING_SPACED);
+    json_object_put(tree);
+    check(first, second);
+  }
+  EXPECT_GT(accepted, 1000);
+  for (const char* edge : {"{ }", "{  }", " { \"a\": 1 }", "{ \"a\": 1 } ", "", "{ \"a\": 1, }"}) {
+    check(edge, R"({ "b": 2 })");
+    check(R"({ "b": 2 })", edge);
+  }
+}
+
 TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
   std::string out;
   // A name given twice: the parser keeps one member, at the first place with the last value.
