@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
+
+#include "HashIndex.h"
 
 namespace {
 
@@ -37,29 +38,49 @@ bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 int HexValue(char c) { return c <= '9' ? c - '0' : c - 'a' + 10; }
 
 // The member names of one object, to find a name given twice: json-c's parser would keep one
-// member for it, so such a text takes the parser's road. Small objects are searched in place.
+// member for it, so such a text takes the parser's road. The names stand on a stack that the
+// reader's objects share, each object's above those of the objects around it, so that the many
+// small objects cost no allocation; small objects are searched in place.
 class NameSet {
  public:
+  explicit NameSet(std::vector<std::string_view>& stack) : stack_(stack), start_(stack.size()) {}
+  NameSet(const NameSet&) = delete;
+  NameSet& operator=(const NameSet&) = delete;
+  ~NameSet() { stack_.resize(start_); }
+
   bool Insert(std::string_view name) {
     constexpr size_t kLinearLimit = 16;
-    if (large_.empty() && names_.size() < kLinearLimit) {
-      for (const std::string_view known : names_) {
-        if (known == name) {
+    const size_t count = stack_.size() - start_;
+    if (count < kLinearLimit) {
+      for (size_t at = start_; at < stack_.size(); ++at) {
+        if (stack_[at] == name) {
           return false;
         }
       }
-      names_.push_back(name);
-      return true;
+    } else {
+      if (count == kLinearLimit) {
+        for (size_t at = start_; at < stack_.size(); ++at) {
+          Find(stack_[at], at);
+        }
+      }
+      if (Find(name, stack_.size()) != 0) {
+        return false;
+      }
     }
-    if (large_.empty()) {
-      large_.insert(names_.begin(), names_.end());
-    }
-    return large_.insert(name).second;
+    stack_.push_back(name);
+    return true;
   }
 
  private:
-  std::vector<std::string_view> names_;
-  std::unordered_set<std::string_view> large_;
+  // The place of `name` among the names filed, or 0 after filing it as the one `at` the stack.
+  uint32_t Find(std::string_view name, size_t at) {
+    return large_.FindOrFile(HashIndex::Hash(name), static_cast<uint32_t>(at - start_ + 1),
+                             [&](uint32_t place) { return stack_[start_ + place - 1] == name; });
+  }
+
+  std::vector<std::string_view>& stack_;
+  const size_t start_;
+  HashIndex large_;  // filled once the object grows past the linear search
 };
 
 // Reads a text in json-c's spaced form and writes the same values in its pretty form. Every
@@ -83,7 +104,7 @@ class SpacedReader {
   // The text and then `second` as the one object that splicing them makes (the text without its
   // last byte, a comma, `second` without its first), without making it. Each must hold members.
   bool Spliced(std::string_view second) {
-    NameSet names;
+    NameSet names(names_);
     size_t members = 0;
     out_ += '{';
     SkipBlanks();
@@ -131,7 +152,7 @@ class SpacedReader {
     if (level - base_ >= kDepthLimit) {
       return false;
     }
-    NameSet names;
+    NameSet names(names_);
     size_t members = 0;
     out_ += '{';
     if (!Members(level, names, members)) {
@@ -266,6 +287,7 @@ class SpacedReader {
   std::string& out_;
   const int base_;
   size_t position_ = 0;
+  std::vector<std::string_view> names_;  // the stack of the NameSets
 };
 
 }  // namespace

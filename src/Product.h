@@ -1,10 +1,12 @@
 #ifndef ZORVEX_PRODUCT_H
 #define ZORVEX_PRODUCT_H
 
-#include <deque>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
+
+#include "HashIndex.h"
 
 // One product as a package source sees it: the packages that share one description.
 struct Product {
@@ -20,33 +22,32 @@ struct Product {
 class ProductTable {
  public:
   // `lines`: how many packages the listing may file at most, so that the index is sized once.
-  explicit ProductTable(size_t lines = 0) { bySummary_.reserve(lines); }
-  ProductTable(const ProductTable&) = delete;  // the index views the products' own summaries
-  ProductTable& operator=(const ProductTable&) = delete;
+  explicit ProductTable(size_t lines = 0) : index_(lines) { products_.reserve(lines); }
 
   // Files one listed package under `summary`: a new product takes its version and architecture;
   // an existing one only gains its name.
   void Add(std::string_view summary, std::string_view name, std::string_view version,
            std::string_view architecture) {
-    const auto found = bySummary_.find(summary);
-    if (found != bySummary_.end()) {
-      found->second->packages.append(", ").append(name);
+    const uint32_t found =
+        index_.FindOrFile(HashIndex::Hash(summary), static_cast<uint32_t>(products_.size() + 1),
+                          [&](uint32_t place) { return products_[place - 1].summary == summary; });
+    if (found != 0) {
+      products_[found - 1].packages.append(", ").append(name);
       return;
     }
-    Product& product = products_.emplace_back(Product{
-        std::string(summary), std::string(version), std::string(architecture), std::string(name)});
-    bySummary_.emplace(product.summary, &product);
+    products_.push_back(Product{std::string(summary), std::string(version),
+                                std::string(architecture), std::string(name)});
   }
 
   bool empty() const { return products_.empty(); }
 
   // The products in listing order.
-  std::deque<Product>::const_iterator begin() const { return products_.begin(); }
-  std::deque<Product>::const_iterator end() const { return products_.end(); }
+  std::vector<Product>::const_iterator begin() const { return products_.begin(); }
+  std::vector<Product>::const_iterator end() const { return products_.end(); }
 
  private:
-  std::deque<Product> products_;  // a deque keeps each product in place as it grows
-  std::unordered_map<std::string_view, Product*> bySummary_;
+  std::vector<Product> products_;
+  HashIndex index_;  // by summary
 };
 
 #endif  // ZORVEX_PRODUCT_H

@@ -1,6 +1,7 @@
 #include "ProductMap.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "JsonNode.h"
 #include "JsonText.h"
@@ -21,28 +22,114 @@ void OpenNode(std::string& out, std::string_view name, bool verbose) {
   out += ", \"Value\": ";
 }
 
+// How far ahead of the reading a loop over scattered data asks for it.
+constexpr size_t kAhead = 8;
+
+// Eight bytes of a summary from `depth` on, big-endian so that the number orders as the bytes do,
+// with zeros past its end; `rest` (the bytes left, 9 for more than eight) orders a summary before
+// the longer ones it begins.
+struct SortKey {
+  uint64_t bytes;
+  uint32_t rest;
+  uint32_t index;
+};
+
+SortKey KeyAt(std::string_view text, size_t depth, uint32_t index) {
+  constexpr size_t kWidth = sizeof(uint64_t);
+  const size_t left = text.size() - std::min(depth, text.size());
+  uint64_t bytes = 0;
+  for (size_t at = 0; at < kWidth; ++at) {
+    bytes = bytes << 8 | (at < left ? static_cast<unsigned char>(text[depth + at]) : 0u);
+  }
+  return {bytes, static_cast<uint32_t>(std::min(left, kWidth + 1)), index};
+}
+
+// The indexes of distinct `summaries` in plain byte order. Sorted eight bytes at a time, beside
+// the summaries: each comparison reads two adjacent keys instead of two strings scattered on the
+// heap, and only runs that tie read their summaries again, eight bytes further on.
+std::vector<uint32_t> ByteOrder(const std::vector<std::string_view>& summaries) {
+  std::vector<SortKey> keys;
+  keys.reserve(summaries.size());
+  for (uint32_t index = 0; index < summaries.size(); ++index) {
+    keys.push_back(KeyAt(summaries[index], 0, index));
+  }
+  const auto before = [](const SortKey& a, const SortKey& b) {
+    return a.bytes < b.bytes || (a.bytes == b.bytes && a.rest < b.rest);
+  };
+  const auto tie = [](const SortKey& a, const SortKey& b) {
+    return a.bytes == b.bytes && a.rest == b.rest;
+  };
+  struct Run {
+    size_t first, last, depth;
+  };
+  std::vector<Run> pending{{0, keys.size(), 0}};  // a stack: a long shared prefix is no recursion
+  while (!pending.empty()) {
+    const Run run = pending.back();
+    pending.pop_back();
+    for (size_t at = run.first; run.depth > 0 && at < run.last; ++at) {
+      // The run is in key order, its summaries anywhere: ask for them ahead.
+      if (at + 2 * kAhead < run.last) {
+        __builtin_prefetch(&summaries[keys[at + 2 * kAhead].index]);
+      }
+      if (at + kAhead < run.last) {
+        __builtin_prefetch(summaries[keys[at + kAhead].index].data() + run.depth);
+      }
+      keys[at] = KeyAt(summaries[keys[at].index], run.depth, keys[at].index);
+    }
+    // A run often ties throughout, at a stretch of text its summaries share: then it needs no sort.
+    SortKey* const begin = keys.data() + run.first;
+    SortKey* const end = keys.data() + run.last;
+    if (!std::is_sorted(begin, end, before)) {
+      std::sort(begin, end, before);
+    }
+    for (size_t first = run.first, last = first; first < run.last; first = last) {
+      while (last < run.last && tie(keys[first], keys[last])) {
+        ++last;
+      }
+      if (last - first > 1 && keys[first].rest > sizeof(uint64_t)) {
+        pending.push_back({first, last, run.depth + sizeof(uint64_t)});
+      }
+    }
+  }
+  std::vector<uint32_t> order;
+  order.reserve(keys.size());
+  for (const SortKey& key : keys) {
+    order.push_back(key.index);
+  }
+  return order;
+}
+
 }  // namespace
 
 ProductMap::ProductMap(const ProductTable& table) {
-  // Sorted once, beside views of the summaries: the comparisons read the summaries without the
-  // products, which a large table has out of cache. Summaries are distinct, so none tie.
-  std::vector<std::pair<std::string_view, const Product*>> sorted;
   // The text is written once into room for all of it: each regrowth of a text of tens of
   // megabytes copies it, into memory that was never touched.
   constexpr size_t kNodeBytes = 384;  // the fixed text of one node is 361 bytes
   size_t bytes = 0;
   rememberNames_ = false;
+  std::vector<std::string_view> summaries;
   for (const Product& product : table) {  // in listing order, the order they lie in memory
-    sorted.emplace_back(product.summary, &product);
+    summaries.emplace_back(product.summary);
     bytes += kNodeBytes + product.summary.size() + product.packages.size() +
              2 * product.version.size() + product.architecture.size();
     rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
   }
-  std::sort(sorted.begin(), sorted.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
   ReserveText(text_, bytes);
-  for (const auto& entry : sorted) {
-    const Product& product = *entry.second;
+  const std::vector<uint32_t> order = ByteOrder(summaries);
+  const auto products = table.begin();
+  for (size_t place = 0; place < order.size(); ++place) {
+    // In sorted order a large table's products lie anywhere, out of cache: each is asked for
+    // ahead, and its strings once it has come.
+    if (place + 2 * kAhead < order.size()) {
+      const char* const ahead = reinterpret_cast<const char*>(&products[order[place + 2 * kAhead]]);
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + sizeof(Product) - 1);
+    }
+    if (place + kAhead < order.size()) {
+      __builtin_prefetch(products[order[place + kAhead]].summary.data());
+      __builtin_prefetch(products[order[place + kAhead]].packages.data());
+    }
+    const Product& product = products[order[place]];
     const std::string shortVersion = product.version.substr(0, product.version.find('-'));
     AddNode(product.summary, {{"Packages", true, product.packages},
                               {"Version", false, shortVersion},

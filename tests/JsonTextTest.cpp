@@ -213,6 +213,27 @@ TEST(SpacedToPretty, RefusesWhatTheParserWouldChange) {
   EXPECT_EQ(out, "{\n    \"a\":\"\\u0000\\u001f\\/\",\n    \"b\":{\n    },\n    \"c\":-12\n  }");
 }
 
+// Objects past the few names searched in place, a nested one among their members; a name given
+// twice anywhere is refused.
+TEST(SpacedToPretty, LargeObjectsFindNamesGivenTwice) {
+  Generator generate(19);
+  for (int round = 0; round < 200; ++round) {
+    const size_t members = 17 + generate.Below(60);
+    const bool twice = round % 2 == 0;
+    const size_t repeated = generate.Below(members - 1);
+    std::string text = "{ ";
+    for (size_t index = 0; index < members; ++index) {
+      const size_t name = twice && index == members - 1 ? repeated : index;
+      text += (index > 0 ? ", \"n" : "\"n") + std::to_string(name) + "\": ";
+      text += index == members / 2 ? R"({ "n1": 1, "n2": 2 })" : std::to_string(index);
+    }
+    text += " }";
+    std::string out;
+    ASSERT_EQ(SpacedToPretty(text, 0, out), !twice) << text;
+    EXPECT_EQ(out, twice ? "" : ParsedPretty(text));
+  }
+}
+
 // The product table through a json-c tree, as the Debian and RPM sources once built it: ordered
 // by a std::map of the summaries, whatever order the table gives.
 std::string TreeText(const ProductTable& table) {
@@ -240,6 +261,21 @@ TEST(ProductTableToText, SameTextAsTheJsonCTree) {
     for (size_t index = 0; index < products; ++index) {
       table.Add(generate.Text(10, withNul), generate.Text(8, true), generate.Text(8, true),
                 generate.Text(5, true));
+    }
+    ASSERT_EQ(ProductMap(table).Text(), TreeText(table));
+  }
+}
+
+// Many summaries that agree over long beginnings, some only up to where one of them ends.
+TEST(ProductTableToText, LongSharedBeginnings) {
+  Generator generate(23);
+  for (int round = 0; round < 40; ++round) {
+    const std::string shared = generate.Text(40, round % 4 == 0);
+    ProductTable table;
+    for (size_t index = generate.Below(400); index > 0; --index) {
+      table.Add(shared.substr(0, generate.Below(shared.size() + 1)) +
+                    std::string(generate.Below(20), 'a') + generate.Text(3, round % 4 == 0),
+                generate.Text(8), "1.0-1", "amd64");
     }
     ASSERT_EQ(ProductMap(table).Text(), TreeText(table));
   }
