@@ -13,7 +13,8 @@ const char* const kCannotObtain = "Cannot obtain installed package.";
 bool ListingToText(const std::string& listing, FileLine fileLine, std::string& text) {
   std::vector<std::string_view> lines;
   SplitAtCharacter(listing, '\n', lines);
-  ProductTable table(lines.size());
+  // A line files at most its own bytes, its summary a blank more.
+  ProductTable table(lines.size(), listing.size() + lines.size());
   std::vector<std::string_view> fields;
   std::string summary;
   for (const std::string_view line : lines) {

@@ -9,7 +9,7 @@
 namespace {
 
 // Where the family's packages install, whichever package manager put them there.
-const std::string kInstallPath = "/opt/corva/zorvex";
+constexpr std::string_view kInstallPath = "/opt/corva/zorvex";
 
 const char* const kEmptyMap = "{ }";
 
@@ -108,34 +108,32 @@ ProductMap::ProductMap(const ProductTable& table) {
   size_t bytes = 0;
   rememberNames_ = false;
   std::vector<std::string_view> summaries;
-  for (const Product& product : table) {  // in listing order, the order they lie in memory
-    summaries.emplace_back(product.summary);
+  summaries.reserve(table.size());
+  for (size_t place = 0; place < table.size(); ++place) {  // the order they lie in memory
+    const Product product = table[place];
+    summaries.push_back(product.summary);
     bytes += kNodeBytes + product.summary.size() + product.packages.size() +
              2 * product.version.size() + product.architecture.size();
-    rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string::npos;
+    rememberNames_ = rememberNames_ || product.summary.find('\0') != std::string_view::npos;
   }
   ReserveText(text_, bytes);
   const std::vector<uint32_t> order = ByteOrder(summaries);
-  const auto products = table.begin();
   for (size_t place = 0; place < order.size(); ++place) {
     // In sorted order a large table's products lie anywhere, out of cache: each is asked for
-    // ahead, and its strings once it has come.
+    // ahead, and its texts once it has come.
     if (place + 2 * kAhead < order.size()) {
-      const char* const ahead = reinterpret_cast<const char*>(&products[order[place + 2 * kAhead]]);
-      __builtin_prefetch(ahead);
-      __builtin_prefetch(ahead + sizeof(Product) - 1);
+      table.FetchEntry(order[place + 2 * kAhead]);
     }
     if (place + kAhead < order.size()) {
-      __builtin_prefetch(products[order[place + kAhead]].summary.data());
-      __builtin_prefetch(products[order[place + kAhead]].packages.data());
+      table.FetchTexts(order[place + kAhead]);
     }
-    const Product& product = products[order[place]];
-    const std::string shortVersion = product.version.substr(0, product.version.find('-'));
-    AddNode(product.summary, {{"Packages", true, product.packages},
-                              {"Version", false, shortVersion},
-                              {"Full Version", true, product.version},
-                              {"Architecture", true, product.architecture},
-                              {"Path", true, kInstallPath}});
+    const Product product = table[order[place]];
+    AddNode(product.summary,
+            {{"Packages", true, product.packages},
+             {"Version", false, product.version.substr(0, product.version.find('-'))},
+             {"Full Version", true, product.version},
+             {"Architecture", true, product.architecture},
+             {"Path", true, kInstallPath}});
   }
 }
 
@@ -147,7 +145,7 @@ void ProductMap::Add(const std::string& name, const InstallerProduct& product) {
                  {"Path", true, product.path}});
 }
 
-void ProductMap::AddNode(const std::string& name, std::initializer_list<Detail> details) {
+void ProductMap::AddNode(std::string_view name, std::initializer_list<Detail> details) {
   text_ += text_.size() == 1 ? " " : ", ";
   const size_t start = text_.size();
   OpenNode(text_, name, false);
@@ -165,7 +163,8 @@ void ProductMap::AddNode(const std::string& name, std::initializer_list<Detail> 
     return;
   }
   const std::pair<size_t, size_t> span(start, text_.size());
-  const auto known = places_.emplace(name.c_str(), spans_.size());
+  // json-c takes a name up to its first NUL.
+  const auto known = places_.emplace(name.substr(0, name.find('\0')), spans_.size());
   if (known.second) {
     spans_.push_back(span);
   } else {

@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -47,11 +48,11 @@ class ProductMap {
   struct Detail {
     const char* name;
     bool verbose;
-    const std::string& value;
+    std::string_view value;
   };
 
   // Writes the product node `name` with its `details` and files it under `name`.
-  void AddNode(const std::string& name, std::initializer_list<Detail> details);
+  void AddNode(std::string_view name, std::initializer_list<Detail> details);
 
   bool rememberNames_ = true;
   // "{", then the members, ", " between them; a name given again adds its later member at the end.

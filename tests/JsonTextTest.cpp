@@ -237,16 +237,16 @@ TEST(SpacedToPretty, LargeObjectsFindNamesGivenTwice) {
 // The product table through a json-c tree, as the Debian and RPM sources once built it: ordered
 // by a std::map of the summaries, whatever order the table gives.
 std::string TreeText(const ProductTable& table) {
-  std::map<std::string, const Product*> ordered;
-  for (const Product& product : table) {
-    ordered.emplace(product.summary, &product);
+  std::map<std::string, Product> ordered;
+  for (size_t place = 0; place < table.size(); ++place) {
+    ordered.emplace(table[place].summary, table[place]);
   }
   std::vector<testsupport::ExpectedProduct> products;
-  for (const auto& entry : ordered) {
-    const Product& product = *entry.second;
-    products.push_back(testsupport::ProductMapEntry(
-        entry.first, product.packages, product.version.substr(0, product.version.find('-')),
-        product.version, product.architecture));
+  for (const auto& [summary, product] : ordered) {
+    const std::string version(product.version);
+    products.push_back(testsupport::ProductMapEntry(summary, std::string(product.packages),
+                                                    version.substr(0, version.find('-')), version,
+                                                    std::string(product.architecture)));
   }
   return testsupport::ProductMap(products);
 }
