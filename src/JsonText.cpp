@@ -33,6 +33,32 @@ constexpr std::array<bool, 256> MakeNeedsLook() {
 }
 constexpr std::array<bool, 256> kNeedsLook = MakeNeedsLook();
 
+// The place of the first byte of `bytes` from `at` on that kNeedsLook marks, or `size`. Eight bytes
+// are tested at a time: the texts are mostly plain, and a test per byte cost more than writing
+// them.
+size_t NextToLook(const char* bytes, size_t at, size_t size) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHighBits = 0x8080808080808080;
+  // The high bit of each byte of `word` that is below `bound` (at most 128); the lowest one set
+  // is exact, as no borrow reaches a byte below it.
+  const auto below = [](uint64_t word, uint64_t bound) {
+    return (word - kOnes * bound) & ~word & kHighBits;
+  };
+  for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + at, sizeof word);
+    const uint64_t found = below(word, 0x20) | below(word ^ (kOnes * '"'), 1) |
+                           below(word ^ (kOnes * '\\'), 1) | below(word ^ (kOnes * '/'), 1);
+    if (found != 0) {
+      return at + static_cast<size_t>(__builtin_ctzll(found)) / 8;  // bytes load low first
+    }
+  }
+  while (at < size && !kNeedsLook[static_cast<unsigned char>(bytes[at])]) {
+    ++at;
+  }
+  return at;
+}
+
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
 int HexValue(char c) { return c <= '9' ? c - '0' : c - 'a' + 10; }
@@ -226,18 +252,13 @@ class SpacedReader {
     }
     const char* const bytes = text_.data();
     const size_t size = text_.size();
-    while (position_ < size) {
-      const unsigned char c = static_cast<unsigned char>(bytes[position_]);
-      if (!kNeedsLook[c]) {
-        ++position_;
-        continue;
-      }
-      if (c == '"') {
+    while ((position_ = NextToLook(bytes, position_, size)) < size) {
+      if (bytes[position_] == '"') {
         ++position_;
         out_.append(text_, start, position_ - start);
         return true;
       }
-      if (c != '\\' || !Escape(name)) {
+      if (bytes[position_] != '\\' || !Escape(name)) {
         return false;
       }
     }
@@ -296,12 +317,9 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
   const char* const bytes = text.data();
   size_t pending = 0;
-  size_t at = 0;
-  for (; at < text.size() && bytes[at] != '\0'; ++at) {
+  size_t at = NextToLook(bytes, 0, text.size());
+  for (; at < text.size() && bytes[at] != '\0'; at = NextToLook(bytes, at + 1, text.size())) {
     const unsigned char c = static_cast<unsigned char>(bytes[at]);
-    if (!kNeedsLook[c]) {
-      continue;
-    }
     out.append(bytes + pending, at - pending);
     pending = at + 1;
     if (const char* escape = ShortEscape(c)) {
