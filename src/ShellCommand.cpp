@@ -88,6 +88,13 @@ struct Launch {
   int status = -1;  // write end of the status pipe
 };
 
+void CloseIfOpen(int& fd) {
+  if (fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+}
+
 // Moves `fd` above the standard streams, which a host may have closed: a pipe end there would
 // become the command's standard input or error.
 int AboveStandardStreams(int fd) {
@@ -106,15 +113,12 @@ bool OpenPipe(int& readEnd, int& writeEnd) {
   }
   readEnd = AboveStandardStreams(ends[0]);
   writeEnd = AboveStandardStreams(ends[1]);
-  if (readEnd >= 0 && writeEnd >= 0) {
-    return true;
+  if (readEnd < 0 || writeEnd < 0) {
+    CloseIfOpen(readEnd);
+    CloseIfOpen(writeEnd);
+    return false;
   }
-  for (const int fd : {readEnd, writeEnd}) {
-    if (fd >= 0) {
-      close(fd);
-    }
-  }
-  return false;
+  return true;
 }
 
 void CloseFrom(unsigned int first, unsigned int last) {
@@ -150,19 +154,10 @@ void DefaultSignalDispositions() {
   }
 }
 
-void WriteStatus(int fd, int status) {
-  const char* bytes = reinterpret_cast<const char*>(&status);
-  size_t done = 0;
-  while (done < sizeof status) {
-    const ssize_t wrote = write(fd, bytes + done, sizeof status - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return;
-    }
-    done += static_cast<size_t>(wrote);
-  }
+// Four bytes, at most PIPE_BUF: the pipe passes them whole, and with every signal blocked nothing
+// interrupts the write. A status that does not arrive reads as unknown.
+[[noreturn]] void PassOnStatus(int fd, int status) {
+  _exit(write(fd, &status, sizeof status) < 0 ? 1 : 0);
 }
 
 [[noreturn]] void RunShell(const Launch& launch) {
@@ -195,8 +190,7 @@ void WriteStatus(int fd, int status) {
   close(launch.output);
   if (shell < 0) {
     // Told apart from a status that never arrives: a shell that cannot start is a plain failure.
-    WriteStatus(launch.status, ShellCommand::kFailed << 8);
-    _exit(0);
+    PassOnStatus(launch.status, ShellCommand::kFailed << 8);
   }
   int status = 0;
   while (waitpid(shell, &status, 0) < 0) {
@@ -204,8 +198,7 @@ void WriteStatus(int fd, int status) {
       _exit(1);
     }
   }
-  WriteStatus(launch.status, status);
-  _exit(0);
+  PassOnStatus(launch.status, status);
 }
 
 int DecodeStatus(int status) {
@@ -217,13 +210,6 @@ int DecodeStatus(int status) {
     return 128 + WTERMSIG(status);
   }
   return ShellCommand::kUnknown;
-}
-
-void CloseIfOpen(int& fd) {
-  if (fd >= 0) {
-    close(fd);
-    fd = -1;
-  }
 }
 
 int MillisecondsUntil(Clock::time_point deadline) {
@@ -301,7 +287,7 @@ int ShellCommand::Collect(std::string& output) {
   if (overrun_) {
     return kEnded;
   }
-  return statusRead_ == sizeof rawStatus_ ? DecodeStatus(rawStatus_) : kUnknown;
+  return statusKnown_ ? DecodeStatus(rawStatus_) : kUnknown;
 }
 
 bool ShellCommand::Settled() const { return overrun_ || (output_ < 0 && status_ < 0); }
@@ -397,18 +383,14 @@ void ShellCommand::AppendChunks(const char* data, size_t size) {
   }
 }
 
+// The helper writes the status whole (PassOnStatus), so one read gets all of it or the end.
 void ShellCommand::ReadStatus() {
-  if (statusRead_ == sizeof rawStatus_) {
-    CloseIfOpen(status_);  // all there is to learn
-    return;
+  const ssize_t got = read(status_, &rawStatus_, sizeof rawStatus_);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+    return;  // a host signal: read again at the next poll
   }
-  char* bytes = reinterpret_cast<char*>(&rawStatus_);
-  const ssize_t got = read(status_, bytes + statusRead_, sizeof rawStatus_ - statusRead_);
-  if (got > 0) {
-    statusRead_ += static_cast<size_t>(got);
-  } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-    CloseIfOpen(status_);
-  }
+  statusKnown_ = got == static_cast<ssize_t>(sizeof rawStatus_);
+  CloseIfOpen(status_);  // all there is to learn
 }
 
 void ShellCommand::EndGroup() {

@@ -90,7 +90,7 @@ class ShellCommand {
   size_t chunkLength_ = 0;
   bool chunkCut_ = false;
   int rawStatus_ = 0;
-  size_t statusRead_ = 0;
+  bool statusKnown_ = false;
 };
 
 // `text` in single quotes for the shell, so that blanks and metacharacters stay part of one word
