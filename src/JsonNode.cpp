@@ -99,36 +99,32 @@ void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string re
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            json_object* value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0, value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), 0u, value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int verbosity, json_object* value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
-              value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), {}, {}, verbosity, value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0,
-              std::move(value));
+  AddJsonNode(parent, std::move(name), std::move(retVal), 0u, std::move(value));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int verbosity, std::string value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
-              std::move(value));
+  AddJsonNode(parent, std::move(name), std::move(retVal), {}, {}, verbosity, std::move(value));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0u, value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), 0u, value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int verbosity, unsigned int value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
-              value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), {}, {}, verbosity, value);
 }
 
 bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message) {
