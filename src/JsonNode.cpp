@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sstream>
-
 #include "Split.h"
 
 namespace {
@@ -39,9 +37,7 @@ json_object* BeginNode(json_object* parent, const std::string& name, const std::
 constexpr off_t kLargestFile = off_t{16} << 20;
 
 std::string FileMessage(const char* reason, const std::string& path, const char* after = "") {
-  std::ostringstream stream;
-  stream << reason << '"' << path << '"' << after << " \n";
-  return stream.str();
+  return std::string(reason) + '"' + path + '"' + after + " \n";
 }
 
 // Reads the `size` bytes of an opened regular file. Read rather than mapped: a file that another
