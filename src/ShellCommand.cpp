@@ -331,34 +331,29 @@ void ShellCommand::ServeReady(const pollfd& output, const pollfd& status) {
     overrun_ = Clock::now() >= deadline_;
     return;
   }
-  if (output.revents != 0 && !ReadOutput()) {
-    overrun_ = true;
-    return;
+  if (output.revents != 0) {
+    ReadOutput();
   }
-  if (status.revents != 0) {
+  if (status.revents != 0 && !overrun_) {
     ReadStatus();
   }
 }
 
-bool ShellCommand::ReadOutput() {
+// Printing past the cap overruns the command.
+void ShellCommand::ReadOutput() {
   char buffer[16384];
   const ssize_t got = read(output_, buffer, sizeof buffer);
-  if (got < 0) {
-    if (errno != EINTR && errno != EAGAIN) {
+  if (got <= 0) {
+    if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
       CloseIfOpen(output_);
     }
-    return true;
-  }
-  if (got == 0) {
-    CloseIfOpen(output_);
-    return true;
+    return;
   }
   outputRead_ += static_cast<size_t>(got);
-  if (outputRead_ > outputCap_) {
-    return false;
+  overrun_ = outputRead_ > outputCap_;
+  if (!overrun_) {
+    AppendChunks(buffer, static_cast<size_t>(got));
   }
-  AppendChunks(buffer, static_cast<size_t>(got));
-  return true;
 }
 
 void ShellCommand::AppendChunks(const char* data, size_t size) {
