@@ -24,6 +24,8 @@ constexpr size_t kChunkSize = 255;
 constexpr std::chrono::milliseconds kTermGrace{500};
 // The highest descriptor closed one by one where close_range is missing.
 constexpr int kDescriptorScanLimit = 65536;
+// The status of a command that cannot be run, as the shell gives it.
+constexpr int kCannotRun = 127;
 // What an output pipe holds unread, where the system allows it: enough for a package listing to
 // end while the library is busy elsewhere.
 constexpr int kOutputPipeSize = 1 << 20;
@@ -134,15 +136,6 @@ void CloseFrom(unsigned int first, unsigned int last) {
   }
 }
 
-// Closes every descriptor above the standard streams but `keep` and `alsoKeep`.
-void CloseAllBut(int keep, int alsoKeep) {
-  const auto low = static_cast<unsigned int>(std::min(keep, alsoKeep));
-  const auto high = static_cast<unsigned int>(std::max(keep, alsoKeep));
-  CloseFrom(STDERR_FILENO + 1, low - 1);
-  CloseFrom(low + 1, high - 1);
-  CloseFrom(high + 1, UINT_MAX);
-}
-
 // The host may ignore SIGCHLD (then children are reaped unseen) or SIGPIPE, or catch signals with
 // handlers that mean nothing here.
 void DefaultSignalDispositions() {
@@ -164,13 +157,8 @@ void DefaultSignalDispositions() {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (dup2(launch.output, STDOUT_FILENO) < 0) {
-    _exit(127);
-  }
-  close(launch.output);
-  close(launch.status);
   execve("/bin/sh", launch.argv, launch.envp.data());
-  _exit(127);
+  _exit(kCannotRun);
 }
 
 // The helper leads the command's process group, starts the shell, waits for it alone and passes
@@ -178,7 +166,14 @@ void DefaultSignalDispositions() {
 [[noreturn]] void RunHelper(const Launch& launch) {
   setpgid(0, 0);
   DefaultSignalDispositions();
-  CloseAllBut(launch.output, launch.status);
+  // With the output pipe in place as standard output, the status pipe is the only descriptor kept
+  // above the standard streams, and exec closes it, as it is close-on-exec.
+  if (dup2(launch.output, STDOUT_FILENO) < 0) {
+    PassOnStatus(launch.status, kCannotRun << 8);
+  }
+  const auto kept = static_cast<unsigned int>(launch.status);
+  CloseFrom(STDERR_FILENO + 1, kept - 1);
+  CloseFrom(kept + 1, UINT_MAX);
   // The helper is single-threaded and the shell's side only makes system calls before exec, as
   // posix_spawn's own child does, so vfork is safe here and spares copying the host's page tables
   // a second time (about a fifth of what running a command costs).
@@ -187,7 +182,7 @@ void DefaultSignalDispositions() {
   if (shell == 0) {
     RunShell(launch);  // NOLINT(clang-analyzer-unix.Vfork): system calls only, then exec
   }
-  close(launch.output);
+  close(STDOUT_FILENO);
   if (shell < 0) {
     // Told apart from a status that never arrives: a shell that cannot start is a plain failure.
     PassOnStatus(launch.status, ShellCommand::kFailed << 8);
