@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "Split.h"
+
 extern char** environ;
 
 namespace {
@@ -33,17 +35,13 @@ constexpr int kOutputPipeSize = 1 << 20;
 // PATH with only its absolute entries: an empty or relative one would let a program in the host's
 // working folder stand in for a system tool.
 std::string AbsoluteEntries(const std::string& path) {
+  std::vector<std::string_view> entries;
+  SplitAtCharacter(path, ':', entries);
   std::string kept;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(':', start);
-    if (end == std::string::npos) {
-      end = path.size();
+  for (const std::string_view entry : entries) {
+    if (!entry.empty() && entry[0] == '/') {
+      kept.append(kept.empty() ? "" : ":").append(entry);
     }
-    if (end > start && path[start] == '/') {
-      kept += (kept.empty() ? "" : ":") + path.substr(start, end - start);
-    }
-    start = end + 1;
   }
   return kept;
 }
