@@ -13,25 +13,6 @@ void AddStringMember(json_object* object, const char* key, const std::string& te
   json_object_object_add(object, key, json_object_new_string(text.c_str()));
 }
 
-// Creates the node under `name` and writes the members that come before "Value".
-json_object* BeginNode(json_object* parent, const std::string& name, const std::string& retVal,
-                       const std::string& message, const std::string& command,
-                       unsigned int verbosity) {
-  json_object* node = json_object_new_object();
-  json_object_object_add(parent, name.c_str(), node);
-  if (!message.empty()) {
-    AddStringMember(node, "Message", message);
-  }
-  if (!command.empty()) {
-    AddStringMember(node, "Command", command);
-  }
-  if (verbosity != 0) {
-    json_object_object_add(node, "Verbosity", json_object_new_int(static_cast<int>(verbosity)));
-  }
-  AddStringMember(node, "RetVal", retVal);
-  return node;
-}
-
 // Manifests hold a few kilobytes of texts. One of tens of megabytes would be read, parsed and
 // written into the report whole, several times its size, for no product.
 constexpr off_t kLargestFile = off_t{16} << 20;
@@ -75,22 +56,33 @@ void JsonNode::AddJsonTopNode(json_object* top, json_object* root) {
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string message, std::string command, unsigned int verbosity,
                            json_object* value) {
-  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
+  json_object* node = json_object_new_object();
+  json_object_object_add(parent, name.c_str(), node);
+  if (!message.empty()) {
+    AddStringMember(node, "Message", message);
+  }
+  if (!command.empty()) {
+    AddStringMember(node, "Command", command);
+  }
+  if (verbosity != 0) {
+    json_object_object_add(node, "Verbosity", json_object_new_int(static_cast<int>(verbosity)));
+  }
+  AddStringMember(node, "RetVal", retVal);
   json_object_object_add(node, "Value", value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string message, std::string command, unsigned int verbosity,
                            std::string value) {
-  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
-  AddStringMember(node, "Value", value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::move(message), std::move(command),
+              verbosity, json_object_new_string(value.c_str()));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string message, std::string command, unsigned int verbosity,
                            unsigned int value) {
-  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
-  json_object_object_add(node, "Value", json_object_new_int64(static_cast<int64_t>(value)));
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::move(message), std::move(command),
+              verbosity, json_object_new_int64(static_cast<int64_t>(value)));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
