@@ -119,24 +119,19 @@ bool JsonNode::ParseFile(std::string path, json_object** result, std::string& me
   // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat status {};
-  if (fd < 0 || fstat(fd, &status) != 0) {
-    message = FileMessage("Cannot obtain length of file ", path);
-    if (fd >= 0) {
-      close(fd);
-    }
-    return false;
-  }
-  if (S_ISREG(status.st_mode) && status.st_size > kLargestFile) {
-    message = FileMessage("File ", path, " is larger than 16 MiB");
-    close(fd);
-    return false;
-  }
+  const bool measured = fd >= 0 && fstat(fd, &status) == 0;
+  const bool regular = measured && S_ISREG(status.st_mode);
+  const bool tooLarge = regular && status.st_size > kLargestFile;
   std::string text;
   const bool read =
-      S_ISREG(status.st_mode) && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
-  close(fd);
+      regular && !tooLarge && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
+  if (fd >= 0) {
+    close(fd);
+  }
   if (!read) {
-    message = FileMessage("Cannot read file ", path);
+    message = !measured  ? FileMessage("Cannot obtain length of file ", path)
+              : tooLarge ? FileMessage("File ", path, " is larger than 16 MiB")
+                         : FileMessage("Cannot read file ", path);
     return false;
   }
   *result = json_tokener_parse(text.c_str());
