@@ -111,7 +111,7 @@ bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::strin
 bool BInstallerChecker::Initialize(std::string& message) {
   // Every run searches afresh: a host that runs the check twice must not read everything twice.
   CachePaths.clear();
-  bool found = FindCaches(GlobalText(ROOT_IC_PATH), CachePaths, message);
+  const bool found = FindCaches(GlobalText(ROOT_IC_PATH), CachePaths, message);
   const uid_t user = geteuid();
   if (user == 0) {
     return found;
@@ -121,10 +121,7 @@ bool BInstallerChecker::Initialize(std::string& message) {
     message = "Cannot get user name.";
     return found;
   }
-  if (FindCaches(*home + GlobalText(USER_IC_PATH), CachePaths, message)) {
-    found = true;
-  }
-  return found;
+  return FindCaches(*home + GlobalText(USER_IC_PATH), CachePaths, message) || found;
 }
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,

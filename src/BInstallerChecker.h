@@ -40,16 +40,11 @@ class BInstallerChecker {
   static bool GetAppInfo(std::string& text);
 
   // Reads the database at `databasePath` whose package cache is under `cachePath` (ending in
-  // "/"). Returns true with its product-map text, json-c's spaced form, "{ }" when it holds no
-  // visible product; false with a message ending in a line feed. A component whose manifest
-  // cannot be read fails the whole database. Creates no file beside the database, also not for
-  // one in write-ahead-log mode. Fails at once, without waiting, when the database or a "-wal"
-  // or "-shm" beside it is not a regular file (a FIFO, a directory, a device). A component is
-  // skipped when its ID or VERSION is NULL or longer than 4,096 bytes, or when it would name a
-  // manifest outside the cache (an ID that holds "/" or is "." or "..", a VERSION that holds
-  // "/"); such an installation folder reads as "". A query that outruns a fixed budget of SQLite
-  // instructions (a schema whose view never ends), or meets a value larger than 1 MiB, fails the
-  // database with a message saying that its reading was stopped.
+  // "/"), as ReadInstallerDatabase does. Returns true with its product-map text, json-c's spaced
+  // form, "{ }" when it holds no visible product; false with a message ending in a line feed. A
+  // component whose manifest cannot be read fails the whole database; one that would name a
+  // manifest outside the cache (an ID that holds "/" or is "." or "..", a VERSION that holds "/")
+  // is skipped.
   static bool GetAppInfo(std::string databasePath, std::string cachePath, std::string& text);
 
   // Runs find over `directory` (quoted for the shell; "./" in front where find would read it as

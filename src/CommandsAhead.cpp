@@ -40,7 +40,7 @@ CommandsAhead* CommandsAhead::run_ = nullptr;
 
 CommandsAhead::CommandsAhead(const char* debianListing, const char* rpmListing)
     : listings_{nullptr, debianListing, rpmListing} {
-  probing_.emplace(probe_.Command(), CommandLimits());
+  ahead_.emplace(probe_.Command(), CommandLimits());
   run_ = this;
 }
 
@@ -62,45 +62,38 @@ int CommandsAhead::Run(const std::string& command, std::string& output) {
   if (run_ == nullptr) {
     return ShellCommand::Run(command, output, CommandLimits());
   }
-  if (run_->listing_ && command == run_->listingCommand_) {
-    const int status = run_->listing_->Collect(output);
-    run_->listing_.reset();
+  CommandsAhead& run = *run_;
+  if (run.probe_.Answered() && run.ahead_ && command == run.listings_[run.probe_.Answer()]) {
+    const int status = run.ahead_->Collect(output);
+    run.ahead_.reset();
     return status;
   }
   ShellCommand started(command, CommandLimits());
   while (!started.Settled()) {
-    ShellCommand::Serve({&started, run_->Running()});
-    run_->MoveOn();
+    ShellCommand::Serve({&started, run.ahead_ ? &*run.ahead_ : nullptr});
+    run.MoveOn();
   }
   return started.Collect(output);
 }
 
 int CommandsAhead::Answer() {
   while (!probe_.Answered()) {
-    ShellCommand::Serve({Running()});
+    ShellCommand::Serve({&*ahead_});
     MoveOn();
   }
   return probe_.Answer();
 }
 
-ShellCommand* CommandsAhead::Running() {
-  if (probing_) {
-    return &*probing_;
-  }
-  return listing_ ? &*listing_ : nullptr;
-}
-
 // Collects a probe command that has ended and starts what its answer calls for.
 void CommandsAhead::MoveOn() {
-  while (probing_ && probing_->Settled()) {
+  while (!probe_.Answered() && ahead_->Settled()) {
     std::string ignored;
-    probe_.Take(probing_->Collect(ignored));
-    probing_.reset();
+    probe_.Take(ahead_->Collect(ignored));
+    ahead_.reset();
     if (!probe_.Answered()) {
-      probing_.emplace(probe_.Command(), CommandLimits());
+      ahead_.emplace(probe_.Command(), CommandLimits());
     } else if (listings_[probe_.Answer()] != nullptr) {
-      listingCommand_ = listings_[probe_.Answer()];
-      listing_.emplace(listingCommand_, CommandLimits());
+      ahead_.emplace(listings_[probe_.Answer()], CommandLimits());
     }
   }
 }

@@ -54,15 +54,13 @@ class CommandsAhead {
 
  private:
   int Answer();
-  ShellCommand* Running();
   void MoveOn();
 
   static CommandsAhead* run_;
   const char* listings_[3];  // by OsType
   ManagerProbe probe_;
-  std::optional<ShellCommand> probing_;
-  std::optional<ShellCommand> listing_;
-  std::string listingCommand_;
+  // The probe's command until the probe answers, then the listing until it is collected.
+  std::optional<ShellCommand> ahead_;
 };
 
 #endif  // ZORVEX_COMMANDS_AHEAD_H

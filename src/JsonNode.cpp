@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sstream>
-
 #include "Split.h"
 
 namespace {
@@ -15,33 +13,12 @@ void AddStringMember(json_object* object, const char* key, const std::string& te
   json_object_object_add(object, key, json_object_new_string(text.c_str()));
 }
 
-// Creates the node under `name` and writes the members that come before "Value".
-json_object* BeginNode(json_object* parent, const std::string& name, const std::string& retVal,
-                       const std::string& message, const std::string& command,
-                       unsigned int verbosity) {
-  json_object* node = json_object_new_object();
-  json_object_object_add(parent, name.c_str(), node);
-  if (!message.empty()) {
-    AddStringMember(node, "Message", message);
-  }
-  if (!command.empty()) {
-    AddStringMember(node, "Command", command);
-  }
-  if (verbosity != 0) {
-    json_object_object_add(node, "Verbosity", json_object_new_int(static_cast<int>(verbosity)));
-  }
-  AddStringMember(node, "RetVal", retVal);
-  return node;
-}
-
 // Manifests hold a few kilobytes of texts. One of tens of megabytes would be read, parsed and
 // written into the report whole, several times its size, for no product.
 constexpr off_t kLargestFile = off_t{16} << 20;
 
 std::string FileMessage(const char* reason, const std::string& path, const char* after = "") {
-  std::ostringstream stream;
-  stream << reason << '"' << path << '"' << after << " \n";
-  return stream.str();
+  return std::string(reason) + '"' + path + '"' + after + " \n";
 }
 
 // Reads the `size` bytes of an opened regular file. Read rather than mapped: a file that another
@@ -79,80 +56,82 @@ void JsonNode::AddJsonTopNode(json_object* top, json_object* root) {
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string message, std::string command, unsigned int verbosity,
                            json_object* value) {
-  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
+  json_object* node = json_object_new_object();
+  json_object_object_add(parent, name.c_str(), node);
+  if (!message.empty()) {
+    AddStringMember(node, "Message", message);
+  }
+  if (!command.empty()) {
+    AddStringMember(node, "Command", command);
+  }
+  if (verbosity != 0) {
+    json_object_object_add(node, "Verbosity", json_object_new_int(static_cast<int>(verbosity)));
+  }
+  AddStringMember(node, "RetVal", retVal);
   json_object_object_add(node, "Value", value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string message, std::string command, unsigned int verbosity,
                            std::string value) {
-  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
-  AddStringMember(node, "Value", value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::move(message), std::move(command),
+              verbosity, json_object_new_string(value.c_str()));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string message, std::string command, unsigned int verbosity,
                            unsigned int value) {
-  json_object* node = BeginNode(parent, name, retVal, message, command, verbosity);
-  json_object_object_add(node, "Value", json_object_new_int64(static_cast<int64_t>(value)));
+  AddJsonNode(parent, std::move(name), std::move(retVal), std::move(message), std::move(command),
+              verbosity, json_object_new_int64(static_cast<int64_t>(value)));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            json_object* value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0, value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), 0u, value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int verbosity, json_object* value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
-              value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), {}, {}, verbosity, value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            std::string value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0,
-              std::move(value));
+  AddJsonNode(parent, std::move(name), std::move(retVal), 0u, std::move(value));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int verbosity, std::string value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
-              std::move(value));
+  AddJsonNode(parent, std::move(name), std::move(retVal), {}, {}, verbosity, std::move(value));
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), 0u, value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), 0u, value);
 }
 
 void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string retVal,
                            unsigned int verbosity, unsigned int value) {
-  AddJsonNode(parent, std::move(name), std::move(retVal), std::string(), std::string(), verbosity,
-              value);
+  AddJsonNode(parent, std::move(name), std::move(retVal), {}, {}, verbosity, value);
 }
 
 bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message) {
   // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat status {};
-  if (fd < 0 || fstat(fd, &status) != 0) {
-    message = FileMessage("Cannot obtain length of file ", path);
-    if (fd >= 0) {
-      close(fd);
-    }
-    return false;
-  }
-  if (S_ISREG(status.st_mode) && status.st_size > kLargestFile) {
-    message = FileMessage("File ", path, " is larger than 16 MiB");
-    close(fd);
-    return false;
-  }
+  const bool measured = fd >= 0 && fstat(fd, &status) == 0;
+  const bool regular = measured && S_ISREG(status.st_mode);
+  const bool tooLarge = regular && status.st_size > kLargestFile;
   std::string text;
   const bool read =
-      S_ISREG(status.st_mode) && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
-  close(fd);
+      regular && !tooLarge && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
+  if (fd >= 0) {
+    close(fd);
+  }
   if (!read) {
-    message = FileMessage("Cannot read file ", path);
+    message = !measured  ? FileMessage("Cannot obtain length of file ", path)
+              : tooLarge ? FileMessage("File ", path, " is larger than 16 MiB")
+                         : FileMessage("Cannot read file ", path);
     return false;
   }
   *result = json_tokener_parse(text.c_str());

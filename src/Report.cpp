@@ -64,17 +64,17 @@ std::string ProductsReport(const std::string& command, const std::string& map,
   const std::string frame = report(json_object_new_string(kMapPlaceholder));
   const size_t at = frame.rfind(kWrittenPlaceholder);
   std::string out(frame, 0, at);
-  const bool readAsTheyStand =
-      behind != nullptr && SplicedToPretty(map, *behind, kProductMapLevel, out);
-  // Otherwise the one map, made in full where there are two, for the re-indenter or the parser.
-  std::string spliced;
-  if (behind != nullptr && !readAsTheyStand) {
-    SpliceMap(spliced, map);
-    SpliceMap(spliced, *behind);
-  }
-  const std::string& whole = behind != nullptr ? spliced : map;
-  if (!readAsTheyStand && !SpacedToPretty(whole, kProductMapLevel, out)) {
-    return report(json_tokener_parse(whole.c_str()));
+  if (behind == nullptr || !SplicedToPretty(map, *behind, kProductMapLevel, out)) {
+    // The one map, made in full where there are two, for the re-indenter or else the parser.
+    std::string spliced;
+    if (behind != nullptr) {
+      SpliceMap(spliced, map);
+      SpliceMap(spliced, *behind);
+    }
+    const std::string& whole = behind != nullptr ? spliced : map;
+    if (!SpacedToPretty(whole, kProductMapLevel, out)) {
+      return report(json_tokener_parse(whole.c_str()));
+    }
   }
   out.append(frame, at + std::strlen(kWrittenPlaceholder), std::string::npos);
   return out;

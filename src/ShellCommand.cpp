@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "Split.h"
+
 extern char** environ;
 
 namespace {
@@ -24,6 +26,8 @@ constexpr size_t kChunkSize = 255;
 constexpr std::chrono::milliseconds kTermGrace{500};
 // The highest descriptor closed one by one where close_range is missing.
 constexpr int kDescriptorScanLimit = 65536;
+// The status of a command that cannot be run, as the shell gives it.
+constexpr int kCannotRun = 127;
 // What an output pipe holds unread, where the system allows it: enough for a package listing to
 // end while the library is busy elsewhere.
 constexpr int kOutputPipeSize = 1 << 20;
@@ -31,17 +35,13 @@ constexpr int kOutputPipeSize = 1 << 20;
 // PATH with only its absolute entries: an empty or relative one would let a program in the host's
 // working folder stand in for a system tool.
 std::string AbsoluteEntries(const std::string& path) {
+  std::vector<std::string_view> entries;
+  SplitAtCharacter(path, ':', entries);
   std::string kept;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(':', start);
-    if (end == std::string::npos) {
-      end = path.size();
+  for (const std::string_view entry : entries) {
+    if (!entry.empty() && entry[0] == '/') {
+      kept.append(kept.empty() ? "" : ":").append(entry);
     }
-    if (end > start && path[start] == '/') {
-      kept += (kept.empty() ? "" : ":") + path.substr(start, end - start);
-    }
-    start = end + 1;
   }
   return kept;
 }
@@ -88,6 +88,13 @@ struct Launch {
   int status = -1;  // write end of the status pipe
 };
 
+void CloseIfOpen(int& fd) {
+  if (fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+}
+
 // Moves `fd` above the standard streams, which a host may have closed: a pipe end there would
 // become the command's standard input or error.
 int AboveStandardStreams(int fd) {
@@ -106,15 +113,12 @@ bool OpenPipe(int& readEnd, int& writeEnd) {
   }
   readEnd = AboveStandardStreams(ends[0]);
   writeEnd = AboveStandardStreams(ends[1]);
-  if (readEnd >= 0 && writeEnd >= 0) {
-    return true;
+  if (readEnd < 0 || writeEnd < 0) {
+    CloseIfOpen(readEnd);
+    CloseIfOpen(writeEnd);
+    return false;
   }
-  for (const int fd : {readEnd, writeEnd}) {
-    if (fd >= 0) {
-      close(fd);
-    }
-  }
-  return false;
+  return true;
 }
 
 void CloseFrom(unsigned int first, unsigned int last) {
@@ -130,15 +134,6 @@ void CloseFrom(unsigned int first, unsigned int last) {
   }
 }
 
-// Closes every descriptor above the standard streams but `keep` and `alsoKeep`.
-void CloseAllBut(int keep, int alsoKeep) {
-  const auto low = static_cast<unsigned int>(std::min(keep, alsoKeep));
-  const auto high = static_cast<unsigned int>(std::max(keep, alsoKeep));
-  CloseFrom(STDERR_FILENO + 1, low - 1);
-  CloseFrom(low + 1, high - 1);
-  CloseFrom(high + 1, UINT_MAX);
-}
-
 // The host may ignore SIGCHLD (then children are reaped unseen) or SIGPIPE, or catch signals with
 // handlers that mean nothing here.
 void DefaultSignalDispositions() {
@@ -150,32 +145,18 @@ void DefaultSignalDispositions() {
   }
 }
 
-void WriteStatus(int fd, int status) {
-  const char* bytes = reinterpret_cast<const char*>(&status);
-  size_t done = 0;
-  while (done < sizeof status) {
-    const ssize_t wrote = write(fd, bytes + done, sizeof status - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return;
-    }
-    done += static_cast<size_t>(wrote);
-  }
+// Four bytes, at most PIPE_BUF: the pipe passes them whole, and with every signal blocked nothing
+// interrupts the write. A status that does not arrive reads as unknown.
+[[noreturn]] void PassOnStatus(int fd, int status) {
+  _exit(write(fd, &status, sizeof status) < 0 ? 1 : 0);
 }
 
 [[noreturn]] void RunShell(const Launch& launch) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (dup2(launch.output, STDOUT_FILENO) < 0) {
-    _exit(127);
-  }
-  close(launch.output);
-  close(launch.status);
   execve("/bin/sh", launch.argv, launch.envp.data());
-  _exit(127);
+  _exit(kCannotRun);
 }
 
 // The helper leads the command's process group, starts the shell, waits for it alone and passes
@@ -183,7 +164,14 @@ void WriteStatus(int fd, int status) {
 [[noreturn]] void RunHelper(const Launch& launch) {
   setpgid(0, 0);
   DefaultSignalDispositions();
-  CloseAllBut(launch.output, launch.status);
+  // With the output pipe in place as standard output, the status pipe is the only descriptor kept
+  // above the standard streams, and exec closes it, as it is close-on-exec.
+  if (dup2(launch.output, STDOUT_FILENO) < 0) {
+    PassOnStatus(launch.status, kCannotRun << 8);
+  }
+  const auto kept = static_cast<unsigned int>(launch.status);
+  CloseFrom(STDERR_FILENO + 1, kept - 1);
+  CloseFrom(kept + 1, UINT_MAX);
   // The helper is single-threaded and the shell's side only makes system calls before exec, as
   // posix_spawn's own child does, so vfork is safe here and spares copying the host's page tables
   // a second time (about a fifth of what running a command costs).
@@ -192,11 +180,10 @@ void WriteStatus(int fd, int status) {
   if (shell == 0) {
     RunShell(launch);  // NOLINT(clang-analyzer-unix.Vfork): system calls only, then exec
   }
-  close(launch.output);
+  close(STDOUT_FILENO);
   if (shell < 0) {
     // Told apart from a status that never arrives: a shell that cannot start is a plain failure.
-    WriteStatus(launch.status, ShellCommand::kFailed << 8);
-    _exit(0);
+    PassOnStatus(launch.status, ShellCommand::kFailed << 8);
   }
   int status = 0;
   while (waitpid(shell, &status, 0) < 0) {
@@ -204,8 +191,7 @@ void WriteStatus(int fd, int status) {
       _exit(1);
     }
   }
-  WriteStatus(launch.status, status);
-  _exit(0);
+  PassOnStatus(launch.status, status);
 }
 
 int DecodeStatus(int status) {
@@ -217,13 +203,6 @@ int DecodeStatus(int status) {
     return 128 + WTERMSIG(status);
   }
   return ShellCommand::kUnknown;
-}
-
-void CloseIfOpen(int& fd) {
-  if (fd >= 0) {
-    close(fd);
-    fd = -1;
-  }
 }
 
 int MillisecondsUntil(Clock::time_point deadline) {
@@ -301,7 +280,7 @@ int ShellCommand::Collect(std::string& output) {
   if (overrun_) {
     return kEnded;
   }
-  return statusRead_ == sizeof rawStatus_ ? DecodeStatus(rawStatus_) : kUnknown;
+  return statusKnown_ ? DecodeStatus(rawStatus_) : kUnknown;
 }
 
 bool ShellCommand::Settled() const { return overrun_ || (output_ < 0 && status_ < 0); }
@@ -345,34 +324,29 @@ void ShellCommand::ServeReady(const pollfd& output, const pollfd& status) {
     overrun_ = Clock::now() >= deadline_;
     return;
   }
-  if (output.revents != 0 && !ReadOutput()) {
-    overrun_ = true;
-    return;
+  if (output.revents != 0) {
+    ReadOutput();
   }
-  if (status.revents != 0) {
+  if (status.revents != 0 && !overrun_) {
     ReadStatus();
   }
 }
 
-bool ShellCommand::ReadOutput() {
+// Printing past the cap overruns the command.
+void ShellCommand::ReadOutput() {
   char buffer[16384];
   const ssize_t got = read(output_, buffer, sizeof buffer);
-  if (got < 0) {
-    if (errno != EINTR && errno != EAGAIN) {
+  if (got <= 0) {
+    if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
       CloseIfOpen(output_);
     }
-    return true;
-  }
-  if (got == 0) {
-    CloseIfOpen(output_);
-    return true;
+    return;
   }
   outputRead_ += static_cast<size_t>(got);
-  if (outputRead_ > outputCap_) {
-    return false;
+  overrun_ = outputRead_ > outputCap_;
+  if (!overrun_) {
+    AppendChunks(buffer, static_cast<size_t>(got));
   }
-  AppendChunks(buffer, static_cast<size_t>(got));
-  return true;
 }
 
 void ShellCommand::AppendChunks(const char* data, size_t size) {
@@ -397,18 +371,14 @@ void ShellCommand::AppendChunks(const char* data, size_t size) {
   }
 }
 
+// The helper writes the status whole (PassOnStatus), so one read gets all of it or the end.
 void ShellCommand::ReadStatus() {
-  if (statusRead_ == sizeof rawStatus_) {
-    CloseIfOpen(status_);  // all there is to learn
-    return;
+  const ssize_t got = read(status_, &rawStatus_, sizeof rawStatus_);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+    return;  // a host signal: read again at the next poll
   }
-  char* bytes = reinterpret_cast<char*>(&rawStatus_);
-  const ssize_t got = read(status_, bytes + statusRead_, sizeof rawStatus_ - statusRead_);
-  if (got > 0) {
-    statusRead_ += static_cast<size_t>(got);
-  } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-    CloseIfOpen(status_);
-  }
+  statusKnown_ = got == static_cast<ssize_t>(sizeof rawStatus_);
+  CloseIfOpen(status_);  // all there is to learn
 }
 
 void ShellCommand::EndGroup() {

@@ -52,9 +52,8 @@ class ShellCommand {
   // Appends the command's standard output to `output` as fgets into a 256-byte buffer would
   // (chunks of at most 255 bytes, each ending at the latest after a line feed; a NUL byte cuts
   // off the rest of its chunk) and waits for the command to end. Returns its exit code, 128 plus
-  // the signal number when a signal ended it, kEnded when the deadline or the cap ended it (its
-  // process group gets SIGTERM, then SIGKILL after a short grace), kFailed when it could not
-  // be started and kUnknown when its status cannot be known. Call once.
+  // the signal number when a signal ended it, or one of the statuses above (for kEnded, its
+  // process group gets SIGTERM, then SIGKILL after a short grace). Call once.
   int Collect(std::string& output);
 
   // Starts `command` and collects it.
@@ -72,7 +71,7 @@ class ShellCommand {
 
  private:
   void ServeReady(const pollfd& output, const pollfd& status);
-  bool ReadOutput();
+  void ReadOutput();
   void AppendChunks(const char* data, size_t size);
   void ReadStatus();
   void EndGroup();
@@ -90,7 +89,7 @@ class ShellCommand {
   size_t chunkLength_ = 0;
   bool chunkCut_ = false;
   int rawStatus_ = 0;
-  size_t statusRead_ = 0;
+  bool statusKnown_ = false;
 };
 
 // `text` in single quotes for the shell, so that blanks and metacharacters stay part of one word

@@ -81,34 +81,6 @@ std::string NoProductsText(const SourceResult& installer, const SourceResult& de
   return text;
 }
 
-// Picks the text to show and the command that describes it, the first choice whose sources found
-// products: the first source's map, and the second's to be spliced behind it (null for none).
-// False when none found any.
-bool ChooseProducts(const SourceResult& installer, const SourceResult& debian,
-                    const SourceResult& rpm, const std::string*& first, const std::string*& second,
-                    const char*& command) {
-  const struct {
-    const SourceResult* first;
-    const SourceResult* second;
-    const char* command;
-  } choices[] = {
-      {&installer, &debian, "Parse installed zorvex caches and installed dpkg packages"},
-      {&installer, &rpm, "Parse installed zorvex caches and installed rpm packages"},
-      {&installer, nullptr, "Parse installed zorvex caches"},
-      {&debian, nullptr, "Parse installed dpkg packages"},
-      {&rpm, nullptr, "Parse installed rpm packages"},
-  };
-  for (const auto& choice : choices) {
-    if (choice.first->found && (choice.second == nullptr || choice.second->found)) {
-      first = &choice.first->text;
-      second = choice.second != nullptr ? &choice.second->text : nullptr;
-      command = choice.command;
-      return true;
-    }
-  }
-  return false;
-}
-
 // The later word outranks the earlier: "ERROR" over "FAIL" over "WARNING" over the sources.
 int ScanWords(const std::string& report, int status) {
   if (report.find("WARNING") != std::string::npos) {
@@ -127,15 +99,28 @@ int ScanWords(const std::string& report, int status) {
 
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
                    const SourceResult& rpm, int status, std::string& out) {
-  const std::string* first = nullptr;
-  const std::string* second = nullptr;
-  const char* command = nullptr;
-  if (!ChooseProducts(installer, debian, rpm, first, second, command)) {
-    out = MessageReport(NoProductsText(installer, debian));
-    return status;
+  // The first choice whose sources found products: its first source's map, the second's spliced
+  // behind it, under the command that describes them.
+  const struct {
+    const SourceResult* first;
+    const SourceResult* second;
+    const char* command;
+  } choices[] = {
+      {&installer, &debian, "Parse installed zorvex caches and installed dpkg packages"},
+      {&installer, &rpm, "Parse installed zorvex caches and installed rpm packages"},
+      {&installer, nullptr, "Parse installed zorvex caches"},
+      {&debian, nullptr, "Parse installed dpkg packages"},
+      {&rpm, nullptr, "Parse installed rpm packages"},
+  };
+  for (const auto& choice : choices) {
+    if (choice.first->found && (choice.second == nullptr || choice.second->found)) {
+      out = ProductsReport(choice.command, choice.first->text,
+                           choice.second != nullptr ? &choice.second->text : nullptr);
+      return ScanWords(out, status);
+    }
   }
-  out = ProductsReport(command, *first, second);
-  return ScanWords(out, status);
+  out = MessageReport(NoProductsText(installer, debian));
+  return status;
 }
 
 // Runs overlap when a host calls from several threads; the sources share state and the children's

@@ -20,9 +20,8 @@ struct SourceResult {
 
 // Runs the check once, one run at a time in the process (overlapping calls wait): asks the
 // installer, dpkg and rpm sources in that order, builds the report and replaces `out` with its
-// pretty-printed JSON text. Returns the status code: 0, 2 when the report of found products holds
-// "FAIL", 3 when it holds "ERROR" or when a source could not start (unless "WARNING" or "FAIL" in a
-// report of found products says otherwise). Never 1.
+// pretty-printed JSON text. Returns one of the status codes above, never 1: "WARNING" (0), "FAIL"
+// or "ERROR" in a report of found products outranks a source that could not start.
 int test(std::string& out);
 
 // The assembly step of `test`, apart from the sources: chooses or merges the sources' texts,

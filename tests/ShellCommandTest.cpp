@@ -152,6 +152,20 @@ TEST(ShellCommand, ChildrenGetOnlyTheStandardStreams) {
   sqlite3_close(db);
 }
 
+// A host that closed its standard streams: no pipe end takes their places, so the output still
+// arrives and the command gets no standard input or error either.
+TEST(ShellCommand, HostWithoutStandardStreams) {
+  EXPECT_EQ(RunInChild([] {
+              close(STDIN_FILENO);
+              close(STDOUT_FILENO);
+              close(STDERR_FILENO);
+              return Outcome(
+                  "test -e /proc/$$/fd/0 || echo no-input; test -e /proc/$$/fd/2 || echo no-error; "
+                  "echo out; exit 3");
+            }),
+            "3:no-input\nno-error\nout\n");
+}
+
 // The statuses a quiet host gets, in the hosts that broke them: each command alone, then all three
 // started together and collected in turn, the later ones long ended by then.
 std::string Statuses() {
