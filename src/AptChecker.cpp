@@ -47,7 +47,7 @@ bool AptChecker::Initialize(std::string& /*message*/) { return true; }
 bool AptChecker::GetAppInfo(std::string& text) {
   return ListInstalledPackages(OS_TYPE_DEB,
                                "Obtaining information about products installed by dpkg is skipped.",
-                               kDpkgListCommand, ParseListing, text);
+                               kDpkgListCommand, FileDpkgLine, text);
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {

@@ -29,8 +29,7 @@ bool ListingToText(const std::string& listing, FileLine fileLine, std::string& t
 }
 
 bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
-                           bool (*parse)(const std::string& listing, std::string& text),
-                           std::string& text) {
+                           FileLine fileLine, std::string& text) {
   if (CheckerHelper::GetOsType() != osType) {
     text = skipMessage;
     return false;
@@ -40,5 +39,5 @@ bool ListInstalledPackages(int osType, const char* skipMessage, const char* comm
     text = kCannotObtain;
     return false;
   }
-  return parse(listing, text);
+  return ListingToText(listing, fileLine, text);
 }

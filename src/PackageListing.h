@@ -7,14 +7,6 @@
 
 #include "Product.h"
 
-// The road both package sources take: unless GetOsType gives `osType`, `text` becomes
-// `skipMessage` and nothing runs; a listing `command` that fails gives "Cannot obtain installed
-// package."; otherwise `parse` turns the listing into the product-map text (or that message, when
-// no line of it counts).
-bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
-                           bool (*parse)(const std::string& listing, std::string& text),
-                           std::string& text);
-
 // Files one line of a listing into `table`, or passes over a line that is not an installed family
 // package's. `fields` and `summary` are the line's room to split it and assemble its summary in,
 // kept from line to line so that a listing costs no allocation per line.
@@ -25,5 +17,11 @@ using FileLine = void (*)(std::string_view line, std::vector<std::string_view>& 
 // one package product (ProductMap) per summary; false with "Cannot obtain installed package." when
 // it files none, because no line was a family package's.
 bool ListingToText(const std::string& listing, FileLine fileLine, std::string& text);
+
+// The road both package sources take: unless GetOsType gives `osType`, `text` becomes
+// `skipMessage` and nothing runs; a listing `command` that fails gives "Cannot obtain installed
+// package."; otherwise ListingToText with `fileLine`.
+bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
+                           FileLine fileLine, std::string& text);
 
 #endif  // ZORVEX_PACKAGE_LISTING_H

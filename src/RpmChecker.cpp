@@ -42,7 +42,7 @@ bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
 bool RpmChecker::GetAppInfo(std::string& text) {
   return ListInstalledPackages(OS_TYPE_RPM,
                                "Obtaining information about products installed by RPM is skipped.",
-                               kRpmQueryCommand, ParseListing, text);
+                               kRpmQueryCommand, FileRpmLine, text);
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {
