@@ -43,12 +43,9 @@ bool IsRegularOrAbsent(const std::string& path, std::string& reason) {
     }
     const bool checked = fstat(fd, &status) == 0;
     close(fd);
-    if (!checked) {
+    if (!checked || S_ISREG(status.st_mode)) {
       return true;
     }
-  }
-  if (S_ISREG(status.st_mode)) {
-    return true;
   }
   reason = NotRegularFile(status.st_mode);
   return false;
