@@ -147,14 +147,8 @@ constexpr int kLongestText = 4096;
 // otherwise build texts of a gigabyte before kLongestText is ever asked.
 constexpr int kLargestValue = 1 << 20;
 
-struct ConnectionCloser {
-  void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using Connection = std::unique_ptr<sqlite3, decltype(&sqlite3_close_v2)>;
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
 // An open database and its path, for the messages.
 struct Database {
@@ -189,24 +183,21 @@ bool StoppedByALimit(const Database& database, const char* query, int result, st
   return true;
 }
 
-bool Prepare(const Database& database, const char* query, Statement& statement, std::string& text) {
+// The compiled `query`; null, as SQLite leaves it, with the message in `text` when it fails.
+Statement Prepare(const Database& database, const char* query, std::string& text) {
   sqlite3_stmt* prepared = nullptr;
   const int result = sqlite3_prepare_v2(database.connection, query, -1, &prepared, nullptr);
-  statement.reset(prepared);
-  if (result != SQLITE_OK) {
-    if (!StoppedByALimit(database, query, result, text)) {
-      text = std::string("Error while compiling SQL statement \"") + query +
-             "\": " + sqlite3_errmsg(database.connection) + "\n";
-    }
-    return false;
+  if (result != SQLITE_OK && !StoppedByALimit(database, query, result, text)) {
+    text = std::string("Error while compiling SQL statement \"") + query +
+           "\": " + sqlite3_errmsg(database.connection) + "\n";
   }
-  return true;
+  return Statement(prepared, sqlite3_finalize);
 }
 
 // The first row of INSTALL_DIR; SQL NULL, or a text too long to be a folder, gives an empty path.
 bool ReadInstallDir(const Database& database, std::string& installDir, std::string& text) {
-  Statement statement;
-  if (!Prepare(database, kInstallDirQuery, statement, text)) {
+  const Statement statement = Prepare(database, kInstallDirQuery, text);
+  if (!statement) {
     return false;
   }
   const int result = sqlite3_step(statement.get());
@@ -224,8 +215,8 @@ bool ReadInstallDir(const Database& database, std::string& installDir, std::stri
 // stops the listing.
 bool ReadComponents(const Database& database, const std::string& installDir,
                     const ComponentVisitor& visit, std::string& text) {
-  Statement statement;
-  if (!Prepare(database, kComponentQuery, statement, text)) {
+  const Statement statement = Prepare(database, kComponentQuery, text);
+  if (!statement) {
     return false;
   }
   int result = SQLITE_ROW;
@@ -251,7 +242,7 @@ bool ReadInstallerDatabase(const std::string& path, const ComponentVisitor& visi
   }
   sqlite3* opened = nullptr;
   const int result = OpenReadOnly(path, &opened);
-  const Connection connection(opened);
+  const Connection connection(opened, sqlite3_close_v2);
   if (result != SQLITE_OK) {
     message = CannotOpenMessage(path, sqlite3_errmsg(connection.get()));
     return false;
