@@ -2,6 +2,7 @@
 #define ZORVEX_PRODUCT_H
 
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,10 +72,7 @@ class ProductTable {
   };
 
   std::string_view Text(const Entry& entry, size_t part) const {
-    size_t at = entry.offset;
-    for (size_t before = 0; before < part; ++before) {
-      at += entry.length[before];
-    }
+    const size_t at = std::accumulate(entry.length, entry.length + part, entry.offset);
     return std::string_view(texts_).substr(at, entry.length[part]);
   }
 
