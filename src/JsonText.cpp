@@ -217,10 +217,7 @@ class SpacedReader {
 
   bool Member(int level, NameSet& names) {
     const size_t nameStart = position_;
-    if (!String(true)) {
-      return false;
-    }
-    if (!names.Insert(std::string_view(text_).substr(nameStart, position_ - nameStart))) {
+    if (!String(true) || !names.Insert(text_.substr(nameStart, position_ - nameStart))) {
       return false;
     }
     SkipBlanks();
