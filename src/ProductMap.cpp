@@ -91,11 +91,9 @@ std::vector<uint32_t> ByteOrder(const std::vector<std::string_view>& summaries) 
       }
     }
   }
-  std::vector<uint32_t> order;
-  order.reserve(keys.size());
-  for (const SortKey& key : keys) {
-    order.push_back(key.index);
-  }
+  std::vector<uint32_t> order(keys.size());
+  std::transform(keys.begin(), keys.end(), order.begin(),
+                 [](const SortKey& key) { return key.index; });
   return order;
 }
 
