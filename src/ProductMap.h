@@ -36,8 +36,7 @@ class ProductMap {
   // product).
   explicit ProductMap(const ProductTable& table);
 
-  // An installer product under `name`: "Product ID", "Version", "Full Version", "Description"
-  // and "Path".
+  // An installer product under `name`, its details in the order InstallerProduct lists them.
   void Add(const std::string& name, const InstallerProduct& product);
 
   // Hands over the map; "{ }" without products.
