@@ -7,6 +7,14 @@
 #include <cstdlib>
 #include <string>
 
+// A scratch file or folder name for mkstemp or mkdtemp: under TMPDIR, which run-fuzz.sh points
+// at a folder it removes however the run ends, else under /tmp.
+inline std::string ScratchPattern(const char* name) {
+  const char* folder = std::getenv("TMPDIR");
+  return std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/" + name +
+         ".XXXXXX";
+}
+
 // Stops the run loudly: libFuzzer records the input that got here.
 [[noreturn]] inline void FuzzFailure(const char* what, const std::string& detail) {
   std::fprintf(stderr, "%s: %s\n", what, detail.c_str());

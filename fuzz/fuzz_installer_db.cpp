@@ -14,11 +14,11 @@ namespace {
 // A cache directory whose manifest for component "c", version "1", is visible.
 std::string CacheDir() {
   static const std::string dir = [] {
-    char pattern[] = "/tmp/zorvex-fuzz-cache.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    std::string pattern = ScratchPattern("zorvex-fuzz-cache");
+    if (mkdtemp(pattern.data()) == nullptr) {
       FuzzFailure("cannot create a scratch directory", pattern);
     }
-    std::string cache = std::string(pattern) + "/";
+    std::string cache = pattern + "/";
     mkdir((cache + "packagescache").c_str(), 0755);
     mkdir((cache + "packagescache/c,v=1").c_str(), 0755);
     std::ofstream(cache + "packagescache/c,v=1/manifest.json")

@@ -13,13 +13,13 @@ namespace {
 
 std::string ManifestPath() {
   static const std::string path = [] {
-    char pattern[] = "/tmp/zorvex-fuzz-manifest.XXXXXX";
-    const int fd = mkstemp(pattern);
+    std::string pattern = ScratchPattern("zorvex-fuzz-manifest");
+    const int fd = mkstemp(pattern.data());
     if (fd < 0) {
       FuzzFailure("cannot create a scratch file", pattern);
     }
     close(fd);
-    return std::string(pattern);
+    return pattern;
   }();
   return path;
 }

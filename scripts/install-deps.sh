@@ -9,7 +9,7 @@ demo_packages="$build_packages sqlite3"
 package_packages="$build_packages help2man dpkg-dev file"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
   clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
-  ansible-core openssh-server openssh-client prometheus-node-exporter curl systemd strace"
+  ansible-core python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace"
 
 case "${1:-test}" in
   build) wanted=$build_packages ;;

@@ -4,22 +4,33 @@
 # own, whose /var is a folder of its own (its corva/ and lib/dpkg/ are what the check reads). As
 # root; everything it starts is stopped when it ends, and its scratch folder is removed.
 #
-#   run-fleet-demo.sh [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]...
+#   run-fleet-demo.sh [--deb FILE] [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]...
 #
 # Without hosts, three made from examples/sample-installation: 127.0.0.2 with the sample's
 # installer and dpkg products, 127.0.0.3 with its installer products only, 127.0.0.4 with none.
 # HIDDEN, a folder, is covered by an empty one on that host (to take diag-host away). The hosts
 # run PATH (default: the build-check/ diag-host, built first). Writes DIR/fleet.csv and
 # DIR/fleet.json (default: build-check/fleet/) and exits with ansible-playbook's status.
+#
+# With --deb, the playbook installs the package FILE on every host with apt and the hosts run the
+# diag-host it installs (unless --diag-host names another). Each host's /usr and /etc then take
+# their writes in a layer of their own, and its /var is VAR laid over this machine's /var, the
+# dpkg database this machine's with VAR's packages added, so that apt finds the package's
+# dependencies installed; nothing is installed on this machine itself.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 diag_host=""
+deb=""
 out="$top/build-check/fleet"
 while [ $# -gt 0 ]; do
   case "$1" in
+    --deb) deb=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     --diag-host) diag_host=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
-    -*) echo "usage: $0 [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]..." >&2; exit 64 ;;
+    -*)
+      echo "usage: $0 [--deb FILE] [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]..." >&2
+      exit 64
+      ;;
     *) break ;;
   esac
 done
@@ -33,6 +44,10 @@ for tool in ansible-playbook ssh-keygen /usr/sbin/sshd unshare python3; do
     exit 1
   }
 done
+if [ -n "$deb" ] && ! /usr/bin/python3 -c 'import apt' 2>/dev/null; then
+  echo "$0: python3-apt is missing (Ansible's apt module needs it); ./scripts/install-deps.sh test installs it" >&2
+  exit 1
+fi
 
 work=$(mktemp -d)
 pids=""
@@ -95,13 +110,28 @@ Subsystem sftp internal-sftp
 CONFIG
   echo "[$address]:$port $(cat "$dir/host_key.pub")" >>"$work/known_hosts"
   echo "$address ansible_port=$port" >>"$work/hosts"
+  if [ -n "$deb" ]; then
+    # VAR's dpkg database joins this machine's: its status file, with this machine's first.
+    mkdir -p "$dir/var-top/lib/dpkg" "$dir/layers"
+    cat /var/lib/dpkg/status "$var/lib/dpkg/status" >"$dir/var-top/lib/dpkg/status"
+  fi
   # The namespace's own /var and /run (for /run/sshd); sshd replaces the shell, so $! is sshd.
   unshare -m sh -c 'set -e
-    mount --bind "$1" /var
+    if [ -n "$4" ]; then
+      for layer in usr etc var; do mkdir -p "$2/layers/$layer" "$2/layers/$layer-work"; done
+      mount -t overlay zorvex-fleet-usr /usr \
+        -o "lowerdir=/usr,upperdir=$2/layers/usr,workdir=$2/layers/usr-work"
+      mount -t overlay zorvex-fleet-etc /etc \
+        -o "lowerdir=/etc,upperdir=$2/layers/etc,workdir=$2/layers/etc-work"
+      mount -t overlay zorvex-fleet-var /var \
+        -o "lowerdir=$2/var-top:$1:/var,upperdir=$2/layers/var,workdir=$2/layers/var-work"
+    else
+      mount --bind "$1" /var
+    fi
     mount -t tmpfs -o mode=0755 zorvex-fleet-run /run
     mkdir /run/sshd
     if [ -n "$3" ]; then mount -t tmpfs -o mode=0755 zorvex-fleet-hidden "$3"; fi
-    exec /usr/sbin/sshd -D -e -f "$2/sshd_config"' fleet-host "$var" "$dir" "$hidden" \
+    exec /usr/sbin/sshd -D -e -f "$2/sshd_config"' fleet-host "$var" "$dir" "$hidden" "$deb" \
     >"$dir/sshd.log" 2>&1 &
   pids="$pids $!"
   tries=0
@@ -129,7 +159,7 @@ if [ $# -eq 0 ]; then
   set +f
   IFS=$old_ifs
 fi
-if [ -z "$diag_host" ]; then
+if [ -z "$diag_host" ] && [ -z "$deb" ]; then
   "$top/scripts/build-release.sh"
   diag_host="$top/build-check/tools/diag-host/diag-host"
 fi
@@ -166,7 +196,8 @@ mkdir -p "$work/home"
 # In the background, so that a signal reaches the traps at once, not after the playbook.
 HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" PYTHONDONTWRITEBYTECODE=1 timeout -k 5 240 \
   ansible-playbook -i "$work/hosts" "$top/integrations/ansible/fleet-inventory.yml" \
-  -e zorvex_diag_host="$diag_host" -e zorvex_inventory_dir="$out" &
+  ${diag_host:+-e "zorvex_diag_host=$diag_host"} ${deb:+-e "zorvex_deb=$deb"} \
+  -e zorvex_inventory_dir="$out" &
 pids="$! $pids"
 status=0
 wait "$!" || status=$?

@@ -15,6 +15,8 @@ cmake --build "$build" -j"$(nproc)"
 mkdir -p "$build/findings"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# The targets' own scratch files go there too, and go with it.
+export TMPDIR="$scratch"
 options="-timeout=10 -rss_limit_mb=2048"
 status=0
 for corpus in "$top"/fuzz/corpus/*/; do
