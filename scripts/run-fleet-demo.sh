@@ -113,7 +113,10 @@ CONFIG
   if [ -n "$deb" ]; then
     # VAR's dpkg database joins this machine's: its status file, with this machine's first.
     mkdir -p "$dir/var-top/lib/dpkg" "$dir/layers"
-    cat /var/lib/dpkg/status "$var/lib/dpkg/status" >"$dir/var-top/lib/dpkg/status"
+    {
+      cat /var/lib/dpkg/status
+      [ ! -f "$var/lib/dpkg/status" ] || cat "$var/lib/dpkg/status"
+    } >"$dir/var-top/lib/dpkg/status"
   fi
   # The namespace's own /var and /run (for /run/sshd); sshd replaces the shell, so $! is sshd.
   unshare -m sh -c 'set -e
@@ -125,6 +128,12 @@ CONFIG
         -o "lowerdir=/etc,upperdir=$2/layers/etc,workdir=$2/layers/etc-work"
       mount -t overlay zorvex-fleet-var /var \
         -o "lowerdir=$2/var-top:$1:/var,upperdir=$2/layers/var,workdir=$2/layers/var-work"
+      # The installer tree is VAR'"'"'s alone: folders of the layers below would join it.
+      if [ -d "$1/corva" ]; then
+        mount --bind "$1/corva" /var/corva
+      elif [ -d /var/corva ]; then
+        mount -t tmpfs -o mode=0755 zorvex-fleet-corva /var/corva
+      fi
     else
       mount --bind "$1" /var
     fi
