@@ -112,7 +112,7 @@ CONFIG
   echo "$address ansible_port=$port" >>"$work/hosts"
   if [ -n "$deb" ]; then
     # VAR's dpkg database joins this machine's: its status file, with this machine's first.
-    mkdir -p "$dir/var-top/lib/dpkg" "$dir/layers"
+    mkdir -p "$dir/var-top/lib/dpkg"
     {
       cat /var/lib/dpkg/status
       [ ! -f "$var/lib/dpkg/status" ] || cat "$var/lib/dpkg/status"
