@@ -1,6 +1,9 @@
 #include "HostOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "Output.h"
 
 namespace {
 
@@ -25,19 +28,17 @@ bool Names(const std::string& argument, const std::string& option) {
 }
 
 bool ParseFormat(const std::string& value, HostOptions& options, std::string& error) {
-  if (value == "json") {
-    options.format = HostOptions::Format::kJson;
-  } else if (value == "text") {
-    options.format = HostOptions::Format::kText;
-  } else if (value == "products") {
-    options.format = HostOptions::Format::kProducts;
-  } else if (value == "prometheus") {
-    options.format = HostOptions::Format::kPrometheus;
-  } else {
-    error = "--format takes json, text, products or prometheus, not \"" + value + "\"";
-    return false;
+  const std::vector<std::string> names = OutputFormatNames();
+  if (std::find(names.begin(), names.end(), value) != names.end()) {
+    options.format = value;
+    return true;
   }
-  return true;
+  error = "--format takes ";
+  for (size_t index = 0; index < names.size(); ++index) {
+    error += (index == 0 ? "" : index + 1 == names.size() ? " or " : ", ") + names[index];
+  }
+  error += ", not \"" + value + "\"";
+  return false;
 }
 
 bool ParseVerbosity(const std::string& value, HostOptions& options, std::string& error) {
@@ -115,7 +116,7 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& op
     error = "--plugin-dir and a LIBRARY exclude each other";
     return false;
   }
-  if (options.output && options.format != HostOptions::Format::kPrometheus) {
+  if (options.output && options.format != "prometheus") {
     error = "--output goes with --format prometheus";
     return false;
   }

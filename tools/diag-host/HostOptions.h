@@ -7,15 +7,13 @@
 
 // What the command line asks the host to do.
 struct HostOptions {
-  enum class Format { kJson, kText, kProducts, kPrometheus };
-
   std::vector<std::string> libraries;    // in command-line order; empty when none is named
   std::optional<std::string> pluginDir;  // without libraries, load every plug-in found here
   bool list = false;
   bool help = false;
   bool version = false;
   std::optional<std::string> check;  // run only the checks of this name
-  Format format = Format::kJson;
+  std::string format = "json";       // one of OutputFormatNames()
   unsigned long verbosity = 0;
   std::optional<std::string> installerRoot;
   std::optional<std::string> userInstallerDir;
@@ -23,8 +21,8 @@ struct HostOptions {
 };
 
 // Reads the arguments after the program name. Returns false with a one-line reason in `error` for
-// an unknown option, a missing or bad value, --plugin-dir beside a library argument, or --output
-// without --format prometheus.
+// an unknown option, a missing or bad value (a --format that names no format), --plugin-dir beside
+// a library argument, or --output without --format prometheus.
 bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& options,
                       std::string& error);
 

@@ -1,0 +1,150 @@
+#include "Host.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include "HostStatus.h"
+
+namespace {
+
+// The library appends USER_IC_PATH to the home directory of the account; climbing from there to
+// "/" lets the text name any directory. The depth is that of the home directory's real path,
+// since ".." follows the real path. (A home that does not exist cannot be climbed from; the
+// search then finds nothing, as it would in the home itself.)
+bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std::string& error) {
+  const passwd* account = getpwuid(geteuid());
+  if (account == nullptr || account->pw_dir == nullptr) {
+    error = "--user-installer-dir: the current user has no home directory";
+    return false;
+  }
+  std::error_code failure;
+  const std::filesystem::path home = std::filesystem::weakly_canonical(account->pw_dir, failure);
+  suffix.clear();
+  for (const auto& part :
+       (failure ? std::filesystem::path(account->pw_dir) : home).relative_path()) {
+    if (!part.empty()) {
+      suffix += "/..";
+    }
+  }
+  suffix += std::filesystem::absolute(directory).string();
+  return true;
+}
+
+}  // namespace
+
+bool Host::PrepareGlobals(std::string& error) {
+  if (options_.installerRoot) {
+    installerRoot_ = std::filesystem::absolute(*options_.installerRoot).string();
+  }
+  if (options_.userInstallerDir) {
+    if (geteuid() == 0) {
+      Complain(
+          "note: the superuser's own installer directory is never searched; "
+          "--user-installer-dir has no effect");
+    }
+    return UserInstallerSuffix(*options_.userInstallerDir, userInstallerDir_, error);
+  }
+  return true;
+}
+
+bool Host::Load(const std::string& path) {
+  std::string error;
+  std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(path, error);
+  const bool ready = library != nullptr &&
+                     (!options_.installerRoot ||
+                      library->SetGlobalText("ROOT_IC_PATH", installerRoot_.c_str(), error)) &&
+                     (!options_.userInstallerDir ||
+                      library->SetGlobalText("USER_IC_PATH", userInstallerDir_.c_str(), error));
+  if (!ready) {
+    Complain(error);
+    Raise(kBadPlugin);
+    return false;
+  }
+  libraries_.push_back(std::move(library));
+  return true;
+}
+
+void Host::List(const PluginLibrary& library) {
+  std::cout << library.path() << " (interface " << kHostApiVersion << ")\n";
+  for (const check_descriptor* check : library.checks()) {
+    const CheckInfo info = PluginLibrary::Describe(*check);
+    if (!Selected(info)) {
+      continue;
+    }
+    ++selected_;
+    std::cout << "  " << info.name << "\n"
+              << "    kind:        " << info.kind << "\n"
+              << "    groups:      " << info.groups << "\n"
+              << "    description: " << info.description << "\n"
+              << "    version:     " << info.version << "\n";
+  }
+}
+
+void Host::RunChecks(const PluginLibrary& library) {
+  for (const check_descriptor* check : library.checks()) {
+    const CheckInfo info = PluginLibrary::Describe(*check);
+    if (!Selected(info)) {
+      continue;
+    }
+    ++selected_;
+    const std::chrono::duration<double> startedAt =
+        std::chrono::system_clock::now().time_since_epoch();
+    const auto start = std::chrono::steady_clock::now();
+    CheckRun run = PluginLibrary::Run(*check);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    if (!run.received) {
+      Complain(library.path() + ": check " + info.name + " " + run.error);
+      Raise(kNoReport);
+      continue;
+    }
+    CheckResult result{library.path(),  info, std::move(run.report), 0, startedAt.count(),
+                       seconds.count(), {}};
+    result.status = ReportStatus(result.report);
+    Hand(result);
+  }
+}
+
+// The report is read into products once, for whichever format renders them.
+void Host::Hand(CheckResult& result) {
+  Raise(result.status);
+  std::string error;
+  if (output_->RendersProducts() && !ReadProductList(result.report, result.products, error)) {
+    Complain(result.library + ": check " + result.info.name + " " + error);
+    Raise(kNoReport);
+    return;
+  }
+  Raise(output_->Add(result));
+}
+
+void Host::Raise(int status) { status_ = std::max(status_, status); }
+
+int Host::Run() {
+  std::string error;
+  if (!PrepareGlobals(error)) {
+    Complain(error);
+    return kUsage;
+  }
+  for (const std::string& path : options_.libraries) {
+    if (Load(path)) {
+      if (options_.list) {
+        List(*libraries_.back());
+      } else {
+        RunChecks(*libraries_.back());
+      }
+    }
+  }
+  if (options_.check && selected_ == 0 && !libraries_.empty()) {
+    Complain("no check named \"" + *options_.check + "\" in the loaded libraries");
+    Raise(kBadPlugin);
+  }
+  if (!options_.list) {
+    Raise(output_->Finish(status_, selected_));
+  }
+  std::cout.flush();
+  return status_;
+}

@@ -1,0 +1,23 @@
+#ifndef DIAG_HOST_HOST_STATUS_H
+#define DIAG_HOST_HOST_STATUS_H
+
+#include <string>
+
+// Exit statuses of diag-host; when several apply, the highest wins.
+enum HostExitStatus : int {
+  kClean = 0,
+  kFailReported = 2,
+  kErrorReported = 3,
+  kNoReport = 4,
+  kBadPlugin = 5,
+  kUsage = 64,
+  kCannotWrite = 73,
+};
+
+// Writes "diag-host: " + `message` as one line on standard error.
+void Complain(const std::string& message);
+
+// The status a report speaks for by the words it holds: "ERROR" outranks "FAIL".
+int ReportStatus(const std::string& report);
+
+#endif  // DIAG_HOST_HOST_STATUS_H

@@ -1,0 +1,48 @@
+#include <iostream>
+
+#include "HostStatus.h"
+#include "Output.h"
+#include "PrometheusText.h"
+#include "WholeFile.h"
+
+namespace {
+
+// The metrics of every check run, written once all have run: to standard output, or replacing
+// the --output file whole.
+class PrometheusOutput : public Output {
+ public:
+  explicit PrometheusOutput(std::optional<std::string> file) : file_(std::move(file)) {}
+
+  int Add(const CheckResult& result) override {
+    metrics_.Add(result.products, result.status, result.seconds, result.startedAt);
+    return kClean;
+  }
+
+  // Metrics that miss a check would pass for a complete inventory; the file stays as it was and
+  // its last-run time goes stale instead.
+  int Finish(int status, size_t checks) override {
+    if (status >= kNoReport || checks == 0) {
+      Complain("no metrics written: not every check gave a product list");
+      return kClean;
+    }
+    const std::string text = metrics_.Text();
+    std::string error;
+    if (!file_) {
+      std::cout << text;
+    } else if (!WriteWholeFile(*file_, text, error)) {
+      Complain(error);
+      return kCannotWrite;
+    }
+    return kClean;
+  }
+
+ private:
+  std::optional<std::string> file_;
+  PrometheusMetrics metrics_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> MakePrometheusOutput(const HostOptions& options) {
+  return std::make_unique<PrometheusOutput>(options.output);
+}
