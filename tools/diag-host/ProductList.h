@@ -19,12 +19,23 @@ struct InstalledProduct {
   // Package products only.
   std::vector<std::string> packages;
   std::string architecture;
+  // The account whose own installer folder held it (--all-users); "" for system-wide products.
+  std::string user;
+};
+
+// How one account's part of an --all-users pass went.
+struct UserPart {
+  std::string user;
+  std::string failure;  // why its products are missing; "" when its search completed
 };
 
 // The products of one report in report order, or, when it found none, its explanation.
 struct ProductList {
   std::vector<InstalledProduct> products;
   std::string message;  // the nothing-found text; empty when products were found
+  // Set by the audit modes only: the accounts searched one by one, and an offline root's system.
+  std::vector<UserPart> users;
+  std::string os;
 };
 
 // Reads the "Zorvex products" node of `report`. The source of a product is told by its details
@@ -34,7 +45,9 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
 
 // One line of JSON: {"check", "status", "products": [...], "message"}, keys always in this order;
 // each product {"name", "source", "version", "full_version", "path"} followed by "product_id" and
-// "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm).
+// "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm), then "user"
+// for a product of an account's own folder. The audit modes add "os" (--root) and "users" (each
+// account searched: {"user", "failure"}, failure "" when its search completed) after "message".
 std::string ProductListDocument(const std::string& check, int status, const ProductList& list);
 
 #endif  // DIAG_HOST_PRODUCT_LIST_H
