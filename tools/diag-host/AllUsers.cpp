@@ -60,8 +60,8 @@ std::vector<Account> ReadRootAccounts(const std::string& root) {
     const std::vector<std::string> fields = Fields(line);
     unsigned long uid = 0, gid = 0;
     if (fields.size() >= 7 && Number(fields[2], uid) && Number(fields[3], gid)) {
-      accounts.push_back({fields[0], {static_cast<uid_t>(uid), static_cast<gid_t>(gid), {}},
-                          fields[5]});
+      accounts.push_back(
+          {fields[0], {static_cast<uid_t>(uid), static_cast<gid_t>(gid), {}}, fields[5]});
     }
   }
   std::ifstream group(PathInRoot(root, "etc/group"));
@@ -87,7 +87,8 @@ std::vector<Account> ReadMachineAccounts() {
   std::vector<Account> accounts;
   setpwent();
   while (const passwd* entry = getpwent()) {
-    accounts.push_back({entry->pw_name, {entry->pw_uid, entry->pw_gid, {}},
+    accounts.push_back({entry->pw_name,
+                        {entry->pw_uid, entry->pw_gid, {}},
                         entry->pw_dir != nullptr ? entry->pw_dir : ""});
   }
   endpwent();

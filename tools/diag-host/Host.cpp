@@ -113,8 +113,7 @@ void Host::RunChecks(const PluginLibrary& library) {
 }
 
 // The report is read into products once, for whichever format renders them.
-void Host::Hand(CheckResult& result, const PluginLibrary& library,
-                const check_descriptor& check) {
+void Host::Hand(CheckResult& result, const PluginLibrary& library, const check_descriptor& check) {
   Raise(result.status);
   std::string error;
   if (output_->RendersProducts() && !ReadProductList(result.report, result.products, error)) {

@@ -52,14 +52,15 @@ std::string Quoted(const std::string& text) {
 // Bound onto itself read-only in a private namespace: what follows reads the same paths, and no
 // write, set-id program, device or execution can reach the image, whatever tool is asked.
 bool OfflineRoot::Protect(std::string& error) const {
-  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
       mount(dir_.c_str(), dir_.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
     error = std::string("cannot make a private read-only view of it: ") + std::strerror(errno);
     return false;
   }
   mount_attr attributes{};
-  attributes.attr_set = MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV |
-                        MOUNT_ATTR_NOEXEC;
+  attributes.attr_set =
+      MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV | MOUNT_ATTR_NOEXEC;
   if (syscall(SYS_mount_setattr, AT_FDCWD, dir_.c_str(), AT_RECURSIVE, &attributes,
               sizeof attributes) != 0) {
     error = std::string("cannot make it read-only: ") + std::strerror(errno);
@@ -81,13 +82,15 @@ bool OfflineRoot::PointTools(bool verbose, std::string& error) {
   if (!rpmDbPath_.empty()) {
     tools.emplace_back("rpm");
   } else if (verbose) {
-    Complain("--root " + dir_ + ": no rpm database (usr/lib/sysimage/rpm, var/lib/rpm): "
+    Complain("--root " + dir_ +
+             ": no rpm database (usr/lib/sysimage/rpm, var/lib/rpm): "
              "not searched");
   }
   if (!tools_.Make(tools, error) ||
-      !tools_.Write(".rpmmacros", "%_dbpath " + (rpmDbPath_.empty() ? tools_.path() + "/none"
-                                                                  : rpmDbPath_) + "\n",
-                    error)) {
+      !tools_.Write(
+          ".rpmmacros",
+          "%_dbpath " + (rpmDbPath_.empty() ? tools_.path() + "/none" : rpmDbPath_) + "\n",
+          error)) {
     return false;
   }
   if (dpkgAdminDir_.empty()) {
@@ -108,8 +111,8 @@ bool OfflineRoot::DpkgReadable(std::string& error) const {
   if (dpkgAdminDir_.empty()) {
     return true;
   }
-  FILE* query = popen(("dpkg-query --admindir=" + Quoted(dpkgAdminDir_) + " -W -f= 2>&1").c_str(),
-                      "r");
+  FILE* query = popen(
+      ("dpkg-query --admindir=" + Quoted(dpkgAdminDir_) + " -W -f=. 2>&1 >/dev/null").c_str(), "r");
   if (query == nullptr) {
     error = "cannot run dpkg-query";
     return false;
@@ -126,8 +129,7 @@ bool OfflineRoot::DpkgReadable(std::string& error) const {
   return false;
 }
 
-bool OfflineRoot::Prepare(const std::string& given, bool verbose, int& status,
-                          std::string& error) {
+bool OfflineRoot::Prepare(const std::string& given, bool verbose, int& status, std::string& error) {
   std::error_code failure;
   dir_ = std::filesystem::canonical(given, failure).string();
   status = kNoInput;
@@ -171,10 +173,9 @@ bool OfflineRoot::Prepare(const std::string& given, bool verbose, int& status,
   OsRelease release;
   std::string unread;
   if (ReadOsRelease(dir_, release, unread)) {
-    os_ = release.Get("PRETTY_NAME",
-                      release.Get("ID") + (release.Get("VERSION_ID").empty()
-                                               ? ""
-                                               : " " + release.Get("VERSION_ID")));
+    os_ = release.Get("PRETTY_NAME", release.Get("ID") + (release.Get("VERSION_ID").empty()
+                                                              ? ""
+                                                              : " " + release.Get("VERSION_ID")));
   }
   status = kClean;
   return true;

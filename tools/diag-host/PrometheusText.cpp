@@ -57,12 +57,12 @@ std::string PrometheusMetrics::Text() const {
   // Two identical series would make the collector reject the whole file.
   std::set<std::string> series;
   for (const InstalledProduct& product : products_) {
-    const std::string line =
-        "zorvex_product_info{" + Label("product", product.name) + "," +
-        Label("version", product.version) + "," + Label("full_version", product.fullVersion) + "," +
-        Label("source", product.source) + "," + Label("path", product.path) +
-        (product.user.empty() ? "" : "," + Label("user", product.user)) +
-        (os_.empty() ? "" : "," + Label("os", os_)) + "} 1\n";
+    const std::string line = "zorvex_product_info{" + Label("product", product.name) + "," +
+                             Label("version", product.version) + "," +
+                             Label("full_version", product.fullVersion) + "," +
+                             Label("source", product.source) + "," + Label("path", product.path) +
+                             (product.user.empty() ? "" : "," + Label("user", product.user)) +
+                             (os_.empty() ? "" : "," + Label("os", os_)) + "} 1\n";
     if (series.insert(line).second) {
       text += line;
     }

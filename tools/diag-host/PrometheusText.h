@@ -21,8 +21,8 @@ class PrometheusMetrics {
   // zorvex_check_last_run_timestamp_seconds. A product of an account's own folder carries a user
   // label, and every product of an offline root an os label; with --all-users,
   // zorvex_user_search_ok says per account whether its search completed (1) or failed (0), so
-  // every series stays present when one part fails. Runs add up: the products of all (a label set once),
-  // the highest status, the total duration, the earliest start.
+  // every series stays present when one part fails. Runs add up: the products of all (a label set
+  // once), the highest status, the total duration, the earliest start.
   std::string Text() const;
 
  private:

@@ -38,8 +38,8 @@ ToolFolder::~ToolFolder() {
 
 bool ToolFolder::Make(const std::vector<std::string>& tools, std::string& error) {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
-                        "/diag-host-tools.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/diag-host-tools.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     error = "cannot make a tool folder in " + pattern + ": " + std::strerror(errno);
     return false;
