@@ -29,7 +29,7 @@ bool IsFile(const std::string& path) {
 // The rpm database folder the image's own rpm would open: the newer place first.
 std::string RpmDatabase(const std::string& root) {
   for (const char* folder : {"usr/lib/sysimage/rpm", "var/lib/rpm"}) {
-    const std::string path = PathInRoot(root, folder);
+    std::string path = PathInRoot(root, folder);
     for (const char* file : {"rpmdb.sqlite", "Packages.db", "Packages"}) {
       if (IsFile(path + "/" + file)) {
         return path;

@@ -8,8 +8,7 @@ std::string PathInRoot(const std::string& root, const std::string& path) {
     return "/" + relative;
   }
   std::error_code failure;
-  const std::string resolved =
-      std::filesystem::weakly_canonical(root + "/" + relative, failure).string();
+  std::string resolved = std::filesystem::weakly_canonical(root + "/" + relative, failure).string();
   if (failure || (resolved != root && resolved.rfind(root + "/", 0) != 0)) {
     return std::string();
   }
