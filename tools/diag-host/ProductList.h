@@ -37,4 +37,7 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
 // "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm).
 std::string ProductListDocument(const std::string& check, int status, const ProductList& list);
 
+// `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(const std::string& text);
+
 #endif  // DIAG_HOST_PRODUCT_LIST_H
