@@ -6,12 +6,6 @@ namespace {
 
 const char* const kSupplier = "Corva";
 
-void AddText(json_object* object, const char* key, const std::string& value) {
-  if (!value.empty()) {
-    json_object_object_add(object, key, JsonText(value));
-  }
-}
-
 // Adds {"name": "zorvex:" + name, "value": value} unless the value is empty.
 void AddProperty(json_object* properties, const std::string& name, const std::string& value) {
   if (value.empty()) {

@@ -135,6 +135,12 @@ json_object* JsonText(const std::string& text) {
   return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
 }
 
+void AddText(json_object* object, const char* key, const std::string& value) {
+  if (!value.empty()) {
+    json_object_object_add(object, key, JsonText(value));
+  }
+}
+
 std::string NamedDocumentText(json_object* document, const char* member, const std::string& prefix,
                               bool reproducible) {
   const int flags =

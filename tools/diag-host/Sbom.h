@@ -69,6 +69,9 @@ std::string NamedDocumentText(json_object* document, const char* member, const s
 // A json-c string of `text`, which may hold NUL bytes.
 json_object* JsonText(const std::string& text);
 
+// Adds the member `key` with `value` to `object`, unless the value is empty.
+void AddText(json_object* object, const char* key, const std::string& value);
+
 // Hands out each name once: a name asked for again gets "-2", "-3", ... appended.
 class UniqueNames {
  public:

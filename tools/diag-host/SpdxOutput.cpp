@@ -20,12 +20,6 @@ std::string SpdxId(const std::string& ref, UniqueNames& ids) {
   return ids.Take(id);
 }
 
-void AddText(json_object* object, const char* key, const std::string& value) {
-  if (!value.empty()) {
-    json_object_object_add(object, key, JsonText(value));
-  }
-}
-
 // A package with what is known of it; licences and copyright are never guessed.
 json_object* NewPackage(const std::string& id, const std::string& name, const std::string& version,
                         const char* purpose) {
