@@ -188,7 +188,8 @@ int SbomOutput::Finish(int status, size_t checks) {
   std::tie(content.timestamp, content.reproducible) = DocumentTime();
   content.notes.emplace_back("status", std::to_string(status));
   for (const auto& [check, message] : messages_) {
-    content.notes.emplace_back("message", check + ": " + message);
+    content.notes.emplace_back("message", check + ": ");
+    content.notes.back().second += message;
   }
   // An inventory that misses a check would pass for a complete one.
   if (status >= kNoReport || checks == 0) {

@@ -110,7 +110,9 @@ json_object* Annotations(const SbomContent& content) {
     json_object_object_add(annotation, "annotationDate", JsonText(content.timestamp));
     json_object_object_add(annotation, "annotationType", json_object_new_string("OTHER"));
     json_object_object_add(annotation, "annotator", json_object_new_string(kCreator));
-    json_object_object_add(annotation, "comment", JsonText("zorvex:" + name + ": " + value));
+    std::string comment = "zorvex:" + name + ": ";
+    comment += value;
+    json_object_object_add(annotation, "comment", JsonText(comment));
     json_object_array_add(annotations, annotation);
   }
   return annotations;
