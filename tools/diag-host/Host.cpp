@@ -65,6 +65,7 @@ bool Host::Load(const std::string& path) {
                       library->SetGlobalText("USER_IC_PATH", userInstallerDir_.c_str(), error));
   if (!ready) {
     Complain(error);
+    output_->Missed(error);
     Raise(kBadPlugin);
     return false;
   }
@@ -102,6 +103,7 @@ void Host::RunChecks(const PluginLibrary& library) {
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!run.received) {
       Complain(library.path() + ": check " + info.name + " " + run.error);
+      output_->Missed(library.path() + ": check " + info.name + " " + run.error);
       Raise(kNoReport);
       continue;
     }
@@ -118,6 +120,7 @@ void Host::Hand(CheckResult& result, const PluginLibrary& library, const check_d
   std::string error;
   if (output_->RendersProducts() && !ReadProductList(result.report, result.products, error)) {
     Complain(result.library + ": check " + result.info.name + " " + error);
+    output_->Missed(result.library + ": check " + result.info.name + " " + error);
     Raise(kNoReport);
     return;
   }

@@ -34,6 +34,9 @@ class Output {
   // Takes one check's run. Returns the exit status this adds (kClean when none).
   virtual int Add(const CheckResult& result) = 0;
 
+  // Told why a library or a check gave no product list, as diag-host complains of it.
+  virtual void Missed(const std::string& /*reason*/) {}
+
   // Called once after the last check; `status` is the invocation's exit status so far and
   // `checks` the number of checks run. Returns the exit status this adds.
   virtual int Finish(int /*status*/, size_t /*checks*/) { return 0; }
@@ -50,5 +53,7 @@ std::unique_ptr<Output> MakeJsonOutput(const HostOptions& options);
 std::unique_ptr<Output> MakeTextOutput(const HostOptions& options);
 std::unique_ptr<Output> MakeProductsOutput(const HostOptions& options);
 std::unique_ptr<Output> MakePrometheusOutput(const HostOptions& options);
+std::unique_ptr<Output> MakeCycloneDxOutput(const HostOptions& options);
+std::unique_ptr<Output> MakeSpdxOutput(const HostOptions& options);
 
 #endif  // DIAG_HOST_OUTPUT_H

@@ -13,6 +13,8 @@ const OutputFormat kFormats[] = {
     {"text", MakeTextOutput},
     {"products", MakeProductsOutput},
     {"prometheus", MakePrometheusOutput},
+    {"cyclonedx", MakeCycloneDxOutput},
+    {"spdx", MakeSpdxOutput},
 };
 
 }  // namespace

@@ -39,24 +39,6 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
   return length;
 }
 
-// Package descriptions are whatever bytes the package manager holds; downstream readers insist
-// on UTF-8, so each stray byte becomes U+FFFD.
-std::string ValidUtf8(const std::string& text) {
-  std::string valid;
-  valid.reserve(text.size());
-  for (size_t at = 0; at < text.size();) {
-    const size_t length = Utf8SequenceLength(text, at);
-    if (length == 0) {
-      valid += "\xEF\xBF\xBD";
-      ++at;
-    } else {
-      valid.append(text, at, length);
-      at += length;
-    }
-  }
-  return valid;
-}
-
 std::string Text(json_object* value) {
   if (json_object_is_type(value, json_type_string)) {
     return ValidUtf8(std::string(json_object_get_string(value),
@@ -162,6 +144,24 @@ json_object* UsersArray(const std::vector<UserPart>& users) {
 }
 
 }  // namespace
+
+// Package descriptions are whatever bytes the package manager holds; downstream readers insist
+// on UTF-8, so each stray byte becomes U+FFFD.
+std::string ValidUtf8(const std::string& text) {
+  std::string valid;
+  valid.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) {
+      valid += "\xEF\xBF\xBD";
+      ++at;
+    } else {
+      valid.append(text, at, length);
+      at += length;
+    }
+  }
+  return valid;
+}
 
 bool ReadProductList(const std::string& report, ProductList& list, std::string& error) {
   JsonTree tree;

@@ -50,4 +50,7 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
 // account searched: {"user", "failure"}, failure "" when its search completed) after "message".
 std::string ProductListDocument(const std::string& check, int status, const ProductList& list);
 
+// `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(const std::string& text);
+
 #endif  // DIAG_HOST_PRODUCT_LIST_H
