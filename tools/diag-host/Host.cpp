@@ -146,5 +146,5 @@ int Host::Run() {
     Raise(output_->Finish(status_, selected_));
   }
   std::cout.flush();
-  return status_;
+  return options_.list ? status_ : output_->ExitStatus(status_);
 }

@@ -11,6 +11,8 @@ enum HostExitStatus : int {
   kNoReport = 4,
   kBadPlugin = 5,
   kUsage = 64,
+  kPolicyInvalid = 65,     // a line of the --policy file does not parse
+  kPolicyUnreadable = 66,  // the --policy file cannot be read
   kCannotWrite = 73,
 };
 

@@ -9,10 +9,9 @@ struct OutputFormat {
 
 // Every format --format takes; a new format is a module of its own and a line here.
 const OutputFormat kFormats[] = {
-    {"json", MakeJsonOutput},
-    {"text", MakeTextOutput},
-    {"products", MakeProductsOutput},
-    {"prometheus", MakePrometheusOutput},
+    {"json", MakeJsonOutput},         {"text", MakeTextOutput},
+    {"products", MakeProductsOutput}, {"prometheus", MakePrometheusOutput},
+    {"nagios", MakeNagiosOutput},
 };
 
 }  // namespace
