@@ -208,8 +208,12 @@ RpmVersion ParseRpmVersion(const std::string& text) {
 std::optional<int> CompareDpkgVersions(const std::string& a, const std::string& b) {
   DebianVersion x;
   DebianVersion y;
-  if (!ParseDebianVersion(a, x) || !ParseDebianVersion(b, y)) {
+  // dpkg takes the empty text as no version at all, earlier than every version.
+  if ((!a.empty() && !ParseDebianVersion(a, x)) || (!b.empty() && !ParseDebianVersion(b, y))) {
     return std::nullopt;
+  }
+  if (a.empty() || b.empty()) {
+    return static_cast<int>(!a.empty()) - static_cast<int>(!b.empty());
   }
   int order = CompareDigitRuns(x.epoch, y.epoch);
   if (order == 0) {

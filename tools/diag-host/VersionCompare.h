@@ -9,8 +9,8 @@
 // package manager itself refuses one of the texts.
 
 // Debian's order ([epoch:]upstream[-revision]; "~" sorts before everything, even the end; letters
-// before other characters; digit runs by value). Nothing for a text dpkg rejects: empty, holding
-// blanks inside, an epoch that is empty, negative, not a number or too big, nothing after the
+// before other characters; digit runs by value); the empty text, no version, comes before all.
+// Nothing for a text dpkg rejects: only blanks, blanks inside, an epoch that is empty, negative, not a number or too big, nothing after the
 // epoch's colon, an empty upstream part or an empty revision. Leading and trailing blanks are
 // ignored; texts dpkg only warns about (no leading digit, odd characters) are compared.
 std::optional<int> CompareDpkgVersions(const std::string& a, const std::string& b);
