@@ -127,7 +127,7 @@ int Host::Run() {
   std::string error;
   if (!PrepareGlobals(error)) {
     Complain(error);
-    return kUsage;
+    return output_->ExitStatus(kUsage);
   }
   for (const std::string& path : options_.libraries) {
     if (Load(path)) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "HostStatus.h"
 #include "NagiosRange.h"
@@ -60,11 +61,13 @@ std::string OneLine(std::string text) {
 
 // Why the host could not give an answer, by its own exit status.
 std::string NoAnswer(int status, size_t checks) {
-  if (checks == 0) {
-    return "no check ran";
+  if (status == kUsage) {
+    return "the options cannot be used";
   }
-  return status >= kBadPlugin ? "a plug-in could not be loaded or run (see standard error)"
-                              : "a check gave no readable report (see standard error)";
+  if (status >= kBadPlugin) {
+    return "a plug-in could not be loaded or run";
+  }
+  return checks == 0 ? "no check ran" : "a check gave no readable report";
 }
 
 class NagiosOutput : public Output {
@@ -78,8 +81,13 @@ class NagiosOutput : public Output {
     } else if (!options.warning) {
       hasCritical_ = critical_.Parse("0");  // any outdated product is critical
     }
+    // Schedulers merge both streams and show the first line: the host's complaints follow the
+    // status line instead of preceding it.
+    complaintsBuffer_ = std::cerr.rdbuf(complaints_.rdbuf());
     ArmWatchdog(options.timeout);
   }
+
+  ~NagiosOutput() override { std::cerr.rdbuf(complaintsBuffer_); }
 
   int Add(const CheckResult& result) override {
     reportStatus_ = std::max(reportStatus_, result.status);
@@ -90,8 +98,10 @@ class NagiosOutput : public Output {
 
   int Finish(int status, size_t checks) override {
     alarm(0);
+    finished_ = true;
     if (status >= kNoReport || checks == 0) {
       state_ = NagiosUnknown(NoAnswer(status, checks));
+      std::cout << complaints_.str();
       return kClean;
     }
     const std::vector<PolicyVerdict> outdated = Outdated(policy_.JudgeAll(products_));
@@ -117,13 +127,21 @@ class NagiosOutput : public Output {
       std::cout << OneLine(verdict.product->name) << " (" << verdict.product->source << ") "
                 << OneLine(verdict.product->fullVersion) << " < " << verdict.minimum << "\n";
     }
+    std::cout << complaints_.str();
     return kClean;
   }
 
-  int ExitStatus(int /*status*/) const override { return state_; }
+  int ExitStatus(int status) override {
+    if (!finished_) {
+      Finish(status, 0);
+    }
+    return state_;
+  }
 
  private:
   const Policy& policy_;
+  std::ostringstream complaints_;
+  std::streambuf* complaintsBuffer_ = nullptr;
   NagiosRange warning_;
   NagiosRange critical_;
   bool hasWarning_ = false;
@@ -131,6 +149,7 @@ class NagiosOutput : public Output {
   int reportStatus_ = kClean;
   std::vector<InstalledProduct> products_;
   int state_ = kUnknown;
+  bool finished_ = false;
 };
 
 }  // namespace

@@ -38,9 +38,9 @@ class Output {
   // `checks` the number of checks run. Returns the exit status this adds.
   virtual int Finish(int /*status*/, size_t /*checks*/) { return 0; }
 
-  // The invocation's exit status, given the host's own; a format whose readers expect other
-  // codes (nagios) answers its own.
-  virtual int ExitStatus(int status) const { return status; }
+  // The invocation's exit status, given the host's own, also when the run ended before Finish; a
+  // format whose readers expect other codes (nagios) answers its own.
+  virtual int ExitStatus(int status) { return status; }
 };
 
 // The names --format takes, in the order --help lists them.

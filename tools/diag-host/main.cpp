@@ -13,13 +13,16 @@
 
 namespace {
 
-// A run that cannot start: the reason on standard error, and for the nagios format its UNKNOWN
-// answer, since a scheduler reads nothing else.
+// A run that cannot start: the reason on standard error, or for the nagios format in its UNKNOWN
+// answer, since a scheduler reads the first line of what it gets.
 int Refuse(const HostOptions& options, const std::string& reason, int status,
            const char* hint = "") {
+  if (options.format == "nagios") {
+    return NagiosUnknown(reason);
+  }
   Complain(reason);
   std::cerr << hint;
-  return options.format == "nagios" ? NagiosUnknown(reason) : status;
+  return status;
 }
 
 }  // namespace
