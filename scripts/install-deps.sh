@@ -10,7 +10,7 @@ package_packages="$build_packages help2man dpkg-dev file"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
   clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
   ansible-core python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace
-  icinga2 prometheus facter"
+  icinga2 prometheus facter openssl"
 # Daemons that tests start on their own, with their own configuration: never started by the
 # install, and not left enabled.
 test_daemons="icinga2 prometheus"

@@ -106,6 +106,12 @@ std::string IcingaConfig(int port, const std::string& fixtures) {
          fixtures + "}\n";
 }
 
+// The nagios answer without the host's note, as the superuser, that the per-user directory the
+// tests name is never searched.
+std::string Answer(const HostRun& run) {
+  return run.out.substr(0, run.out.find("diag-host: note"));
+}
+
 std::string Fixture(const std::string& name, const std::string& vars) {
   return "}\nobject Service \"" + name + "\" {\n  import \"zorvex\"\n" + vars;
 }
@@ -197,4 +203,128 @@ TEST_F(MonitoringTest, IcingaSchedulesTheNagiosFormat) {
     EXPECT_EQ(answer->exitStatus, state) << service;
     EXPECT_EQ(answer->output.rfind(output, 0), 0u) << service << ": " << answer->output;
   }
+}
+
+TEST_F(MonitoringTest, PromtoolAcceptsThePolicyMetricsAndTheAlertRules) {
+  if (testsupport::FindTool("promtool").empty()) {
+    GTEST_SKIP() << "promtool is not installed";
+  }
+  const std::string file = scratch_ / "zorvex.prom";
+  const HostRun run = Host("--format prometheus --output '" + file + "' --policy '" +
+                           scratch_.Write("outdated.policy", kOutdatedPolicy) + "'" + Sample());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string metrics = testsupport::ReadFile(file);
+  for (const char* line :
+       {"zorvex_product_outdated{product=\"Zorvex Compiler\",source=\"installer\","
+        "version=\"2024.2.0-95\",minimum=\"2024.10\"} 1\n",
+        "zorvex_product_outdated{product=\"Zorvex Studio\",source=\"installer\","
+        "version=\"2024.2.1-118\",minimum=\"2024.2.1-118\"} 0\n",
+        "zorvex_product_outdated{product=\"Zorvex runtime libraries\",source=\"dpkg\","
+        "version=\"2024.2.0-48\",minimum=\"2024.2.0-50\"} 1\n",
+        "\nzorvex_products_outdated 2\n"}) {
+    EXPECT_NE(metrics.find(line), std::string::npos) << line << "in\n" << metrics;
+  }
+  std::string output;
+  EXPECT_EQ(testsupport::Shell("promtool check metrics < '" + file + "' 2>&1", &output), 0)
+      << output;
+  // Written also when nothing is outdated.
+  ASSERT_EQ(Host("--format prometheus --output '" + file + "' --policy '" +
+                 scratch_.Write("compliant.policy", kCompliantPolicy) + "'" + Sample())
+                .status,
+            0);
+  EXPECT_NE(testsupport::ReadFile(file).find("\nzorvex_products_outdated 0\n"), std::string::npos);
+  EXPECT_EQ(testsupport::Shell("cd '" ZORVEX_SOURCE_DIR "/examples/prometheus' && "
+                               "promtool test rules zorvex-alerts-test.yml 2>&1",
+                               &output),
+            0)
+      << output;
+}
+
+TEST_F(MonitoringTest, FacterReadsTheStructuredFact) {
+  if (testsupport::FindTool("facter").empty()) {
+    GTEST_SKIP() << "facter is not installed";
+  }
+  const std::string facts = scratch_.MakeDir("facts.d");
+  testsupport::Shell("cp '" ZORVEX_SOURCE_DIR "/integrations/facter/zorvex.py' '" + facts + "'");
+  const testsupport::ScopedEnv program("ZORVEX_DIAG_HOST", DIAG_HOST_PATH);
+  const testsupport::ScopedEnv policy("ZORVEX_POLICY",
+                                      scratch_.Write("outdated.policy", kOutdatedPolicy));
+  const testsupport::ScopedEnv arguments("ZORVEX_FACT_ARGS", Sample());
+  std::string output;
+  ASSERT_EQ(testsupport::Shell("facter --external-dir '" + facts + "' --json zorvex", &output), 0);
+  json_object* root = json_tokener_parse(output.c_str());
+  ASSERT_NE(root, nullptr) << output;
+  json_object* fact = nullptr;
+  json_object* member = nullptr;
+  ASSERT_TRUE(json_object_object_get_ex(root, "zorvex", &fact)) << output;
+  ASSERT_TRUE(json_object_object_get_ex(fact, "products", &member)) << output;
+  EXPECT_EQ(json_object_array_length(member), 4u);
+  ASSERT_TRUE(json_object_object_get_ex(fact, "outdated", &member)) << output;
+  EXPECT_STREQ(json_object_to_json_string_ext(member, JSON_C_TO_STRING_PLAIN),
+               R"([{"name":"Zorvex Compiler","source":"installer","full_version":"2024.2.0-95",)"
+               R"("minimum":"2024.10"},{"name":"Zorvex runtime libraries","source":"dpkg",)"
+               R"("full_version":"2024.2.0-48","minimum":"2024.2.0-50"}])");
+  json_object_put(root);
+}
+
+// Every fault is refused with the file and line, status 65 (66 when the file cannot be read), and
+// with --format nagios as UNKNOWN.
+TEST_F(MonitoringTest, PolicyFilesThatDoNotParseAreRefusedWithTheirLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"# ok\nZorvex Studio 2024.2\n", ":2: expected \"[SOURCE:]NAME >= VERSION\""},
+      {"apt:corva-zorvex-cli >= 1\n", ":1: unknown source \"apt\" (installer, dpkg or rpm)"},
+      {"\n\nZorvex Studio >= 1\ninstaller:Zorvex Studio >= 2\nZorvex Studio >= 3\n",
+       ":5: a second rule for \"Zorvex Studio\" (first on line 3)"},
+      {"dpkg:corva-zorvex-cli >= 1:\n", ":1: \"1:\" is not a version dpkg can compare"},
+      {"installer: >= 1\n", ":1: the rule names no product"},
+  };
+  for (const auto& [text, error] : cases) {
+    const std::string file = scratch_.Write("bad.policy", text);
+    HostRun run = Host("--format products --policy '" + file + "'" + Sample());
+    EXPECT_EQ(run.status, 65) << text;
+    EXPECT_EQ(run.err, "diag-host: " + file + error + "\n");
+    run = Host("--format nagios --policy '" + file + "'" + Sample());
+    EXPECT_EQ(run.status, 3) << text;
+    EXPECT_EQ(run.out, "ZORVEX UNKNOWN - " + file + error + "\n");
+  }
+  const HostRun run = Host("--format products --policy '" + (scratch_ / "absent") + "'");
+  EXPECT_EQ(run.status, 66);
+  EXPECT_EQ(Host("--format json --policy x").status, 64);
+  EXPECT_EQ(Host("--format products -w 1").status, 64);
+  EXPECT_EQ(Host("--format nagios -c 5:1" + Sample()).status, 3);
+}
+
+// Thresholds in the range syntax decide the state; the host's own status gives way to Nagios's.
+TEST_F(MonitoringTest, NagiosThresholdsAndReportWords) {
+  const std::string policy = " --policy '" + scratch_.Write("o.policy", kOutdatedPolicy) + "'";
+  const std::tuple<const char*, int, const char*> cases[] = {
+      {"", 2, "ZORVEX CRITICAL - 2 of 4 products outdated|products=4 outdated=2;;0;0\n"},
+      {"-w 1 -c 3", 1, "ZORVEX WARNING - 2 of 4 products outdated|products=4 outdated=2;1;3;0\n"},
+      {"-w 2", 0, "ZORVEX OK - 2 of 4 products outdated|products=4 outdated=2;2;;0\n"},
+      {"-c @1:2", 2, "ZORVEX CRITICAL - 2 of 4 products outdated|products=4 outdated=2;;@1:2;0\n"},
+      {"-w ~:1", 1, "ZORVEX WARNING - 2 of 4 products outdated|products=4 outdated=2;~:1;;0\n"},
+  };
+  for (const auto& [thresholds, state, line] : cases) {
+    const HostRun run = Host(std::string("--format nagios ") + thresholds + policy + Sample());
+    EXPECT_EQ(run.status, state) << thresholds;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), line) << thresholds;
+  }
+  // The word ERROR in a report (here in a version) leaves the inventory in doubt: UNKNOWN, unless
+  // what was found is already critical.
+  const TempDir tree;
+  const std::string root = testsupport::WriteInstallerTree(
+      tree, {{"Zorvex Studio", "zorvex.studio", "2.4 ERROR", "2.4.1-7", "D", e2e::kInstallDir}});
+  const testsupport::DpkgAdminDir empty({});
+  const std::string studio =
+      " --policy '" + scratch_.Write("s.policy", "Zorvex Studio >= 2.5\n") + "'";
+  HostRun run = Host("--format nagios --installer-root '" + root + "'");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(Answer(run),
+            "ZORVEX UNKNOWN - the report holds ERROR; 0 of 1 products outdated (no "
+            "policy)|products=1 outdated=0;;0;0\n");
+  run = Host("--format nagios --installer-root '" + root + "'" + studio);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(Answer(run),
+            "ZORVEX CRITICAL - the report holds ERROR; 1 of 1 products outdated|"
+            "products=1 outdated=1;;0;0\nZorvex Studio (installer) 2.4.1-7 < 2.5\n");
 }
