@@ -10,7 +10,11 @@ package_packages="$build_packages help2man dpkg-dev file sqlite3"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
   clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
   ansible-core ansible-lint python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace
-  nodejs npm python3-jsonschema"
+  nodejs npm python3-jsonschema
+  icinga2 prometheus facter openssl"
+# Daemons that tests start on their own, with their own configuration: never started by the
+# install, and not left enabled.
+test_daemons="icinga2 prometheus"
 
 case "${1:-test}" in
   build) wanted=$build_packages ;;
@@ -73,3 +77,8 @@ apt-get install -y --no-install-recommends $missing || {
   apt-get update
   apt-get install -y --no-install-recommends $missing
 }
+for daemon in $test_daemons; do
+  case " $missing " in *" $daemon "*) ;; *) continue ;; esac
+  # Disables both the init script links and the systemd unit.
+  update-rc.d "$daemon" disable >/dev/null 2>&1 || true
+done

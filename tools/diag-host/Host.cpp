@@ -169,7 +169,7 @@ int Host::Run() {
   }
   if (!PrepareGlobals(error)) {
     Complain(error);
-    return kUsage;
+    return output_->ExitStatus(kUsage);
   }
   for (const std::string& path : options_.libraries) {
     if (Load(path)) {
@@ -188,5 +188,5 @@ int Host::Run() {
     Raise(output_->Finish(status_, selected_));
   }
   std::cout.flush();
-  return status_;
+  return options_.list ? status_ : output_->ExitStatus(status_);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "NagiosRange.h"
 #include "Output.h"
 
 namespace {
@@ -64,7 +65,46 @@ const TextOption kTextOptions[] = {
     {"--plugin-dir", &HostOptions::pluginDir},
     {"--output", &HostOptions::output},
     {"--root", &HostOptions::root},
+    {"--policy", &HostOptions::policyFile},
+    {"-w", &HostOptions::warning},
+    {"-c", &HostOptions::critical},
 };
+
+bool ParseTimeout(const std::string& value, HostOptions& options, std::string& error) {
+  char* end = nullptr;
+  const unsigned long seconds = std::strtoul(value.c_str(), &end, 10);
+  if (value.empty() || value[0] == '-' || *end != '\0' || seconds == 0 || seconds > 86400) {
+    error = "-t takes whole seconds from 1 to 86400, not \"" + value + "\"";
+    return false;
+  }
+  options.timeout = static_cast<unsigned>(seconds);
+  return true;
+}
+
+// The options that only some formats take.
+bool CheckFormatOptions(const HostOptions& options, std::string& error) {
+  if (options.output && options.format != "prometheus") {
+    error = "--output goes with --format prometheus";
+    return false;
+  }
+  if (options.policyFile && (options.format == "json" || options.format == "text")) {
+    error = "--policy goes with --format products, prometheus or nagios";
+    return false;
+  }
+  const bool nagios = options.format == "nagios";
+  for (const auto& [name, range] : {std::pair{"-w", &options.warning}, {"-c", &options.critical}}) {
+    if (*range && !nagios) {
+      error = std::string(name) + " goes with --format nagios";
+      return false;
+    }
+    if (*range && !NagiosRange().Parse(**range)) {
+      error =
+          std::string(name) + " takes a range such as 2, 5:, ~:3 or @1:4, not \"" + **range + "\"";
+      return false;
+    }
+  }
+  return true;
+}
 
 // Handles one option that takes a value; false when `argument` is not one of them or is wrong.
 bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
@@ -74,6 +114,9 @@ bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
   if (Names(argument, "--format")) {
     return TakeValue(arguments, index, "--format", value, error) &&
            ParseFormat(value, options, error);
+  }
+  if (Names(argument, "-t")) {
+    return TakeValue(arguments, index, "-t", value, error) && ParseTimeout(value, options, error);
   }
   if (Names(argument, "--verbosity")) {
     return TakeValue(arguments, index, "--verbosity", value, error) &&
@@ -138,11 +181,11 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& op
     error = "--plugin-dir and a LIBRARY exclude each other";
     return false;
   }
-  if (options.output && options.format != "prometheus") {
-    error = "--output goes with --format prometheus";
+  if (options.timeout != HostOptions().timeout && options.format != "nagios") {
+    error = "-t goes with --format nagios";
     return false;
   }
-  return AuditModeOptionsFit(options, error);
+  return AuditModeOptionsFit(options, error) && CheckFormatOptions(options, error);
 }
 
 std::string HostUsage(const std::string& defaultPlugins) {
@@ -168,6 +211,16 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "                            SOURCE_DATE_EPOCH set makes it reproducible\n"
          "  --output FILE             with --format prometheus, replace FILE whole instead\n"
          "                            (for node_exporter's textfile collector)\n"
+         "  --policy FILE             with --format products, prometheus or nagios, judge each\n"
+         "                            product against the minimum versions of FILE, one rule\n"
+         "                            a line: [installer:|dpkg:|rpm:]NAME >= VERSION\n"
+         "  --format nagios           a monitoring plug-in's answer: one status line with\n"
+         "                            performance data, then one line per outdated product;\n"
+         "                            the exit status is then 0 OK, 1 WARNING, 2 CRITICAL or\n"
+         "                            3 UNKNOWN, whatever went wrong\n"
+         "  -w RANGE, -c RANGE        with nagios, WARNING or CRITICAL when the number outdated\n"
+         "                            lies outside RANGE (default: -c 0, any outdated product)\n"
+         "  -t SECONDS                with nagios, answer UNKNOWN after SECONDS (default 10)\n"
          "  --verbosity N             with --format text, also show the detail entries whose\n"
          "                            \"Verbosity\" is at most N (default 0: products and "
          "versions)\n"
@@ -196,8 +249,10 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "      interface version, the plug-in directory cannot be read or holds no plug-in,\n"
          "      or --check names no check of the loaded libraries\n"
          "  64  the command line is wrong\n"
-         "  65  --root DIR: DIR's dpkg database cannot be read\n"
-         "  66  --root DIR: DIR does not exist or is not a folder\n"
+         "  65  a line of the --policy file does not parse (the line is named), or\n"
+         "      --root DIR: DIR's dpkg database cannot be read\n"
+         "  66  the --policy file cannot be read, or --root DIR: DIR does not exist or is not\n"
+         "      a folder\n"
          "  71  --root DIR: DIR cannot be made read-only\n"
          "  73  --output FILE cannot be written (FILE is left as it was)\n"
          "  77  --all-users not run as root\n"

@@ -2,6 +2,7 @@
 
 #include "HostStatus.h"
 #include "Output.h"
+#include "PolicyReport.h"
 #include "PrometheusText.h"
 #include "WholeFile.h"
 
@@ -11,10 +12,13 @@ namespace {
 // the --output file whole.
 class PrometheusOutput : public Output {
  public:
-  explicit PrometheusOutput(std::optional<std::string> file) : file_(std::move(file)) {}
+  explicit PrometheusOutput(const HostOptions& options)
+      : file_(options.output), policy_(options.policyFile ? &options.policy : nullptr) {}
 
   int Add(const CheckResult& result) override {
     metrics_.Add(result.products, result.status, result.seconds, result.startedAt);
+    products_.insert(products_.end(), result.products.products.begin(),
+                     result.products.products.end());
     return kClean;
   }
 
@@ -25,7 +29,8 @@ class PrometheusOutput : public Output {
       Complain("no metrics written: not every check gave a product list");
       return kClean;
     }
-    const std::string text = metrics_.Text();
+    const std::string text =
+        metrics_.Text() + (policy_ ? PolicyMetricsText(policy_->JudgeAll(products_)) : "");
     std::string error;
     if (!file_) {
       std::cout << text;
@@ -38,11 +43,13 @@ class PrometheusOutput : public Output {
 
  private:
   std::optional<std::string> file_;
+  const Policy* policy_;  // null without --policy
   PrometheusMetrics metrics_;
+  std::vector<InstalledProduct> products_;
 };
 
 }  // namespace
 
 std::unique_ptr<Output> MakePrometheusOutput(const HostOptions& options) {
-  return std::make_unique<PrometheusOutput>(options.output);
+  return std::make_unique<PrometheusOutput>(options);
 }

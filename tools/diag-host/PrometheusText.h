@@ -38,4 +38,10 @@ class PrometheusMetrics {
 // `value` escaped for a label: backslash, double quote and line feed as \\, \" and \n.
 std::string EscapeLabelValue(const std::string& value);
 
+// The HELP and TYPE lines of the gauge family `name`.
+std::string GaugeFamily(const char* name, const char* help);
+
+// name="value", the value escaped.
+std::string LabelPair(const char* name, const std::string& value);
+
 #endif  // DIAG_HOST_PROMETHEUS_TEXT_H
