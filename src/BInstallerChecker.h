@@ -27,6 +27,10 @@ class BInstallerChecker {
   // system-wide directory first, in the order the search printed them, then the user's.
   static std::vector<std::string> CachePaths;
 
+  // What the latest Initialize's searches could not finish, one sentence a line: find run by the
+  // superuser that ended with status 1 (out of descriptors, say). GetAppInfo reports it.
+  static std::string SearchFailures;
+
   // Searches for databases afresh into CachePaths: the system-wide directory, and for a user other
   // than the superuser also the per-user one. Returns true if at least one search found a
   // database. On false `message` holds the last failure ("Cannot obtain paths to package manager
