@@ -90,8 +90,8 @@ bool ReadManifestTexts(const std::string& path, const std::string& databasePath,
 // Adds the product of one component to `map` when its manifest shows it. False, with the message
 // in `text`, when the manifest cannot be read.
 bool AddComponent(const InstallerComponent& component, const std::string& cachePath,
-                  const std::string& databasePath, const std::string& installDir,
-                  InstallerRun& run, ProductMap& map, std::string& text) {
+                  const std::string& databasePath, const std::string& installDir, InstallerRun& run,
+                  ProductMap& map, std::string& text) {
   const std::string manifestPath =
       cachePath + "packagescache/" + component.id + ",v=" + component.version + "/manifest.json";
   BInstallerChecker::ManifestTexts texts;

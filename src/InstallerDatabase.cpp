@@ -1,8 +1,8 @@
 #include "InstallerDatabase.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <malloc.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,9 +63,8 @@ int CheckedOpen(sqlite3_vfs* /*vfs*/, sqlite3_filename name, sqlite3_file* file,
       SQLITE_OPEN_READONLY;
   const int result = gUnix->xOpen(gUnix, name, file, readOnly, outFlags);
   struct stat after {};
-  if (result == SQLITE_OK &&
-      (stat(name, &after) != 0 || after.st_dev != before.status.st_dev ||
-       after.st_ino != before.status.st_ino)) {
+  if (result == SQLITE_OK && (stat(name, &after) != 0 || after.st_dev != before.status.st_dev ||
+                              after.st_ino != before.status.st_ino)) {
     file->pMethods->xClose(file);
     file->pMethods = nullptr;
     return SQLITE_CANTOPEN;
@@ -111,7 +110,8 @@ constexpr off_t kSharedMemoryLockLength = 9;
 bool SharedMemoryLocked(const std::string& path) {
   const RegularFile file = OpenRegularFile(path + "-shm");
   if (file.outcome != RegularFile::Outcome::kOpened) {
-    return file.outcome != RegularFile::Outcome::kUnreachable || access((path + "-shm").c_str(), F_OK) == 0;
+    return file.outcome != RegularFile::Outcome::kUnreachable ||
+           access((path + "-shm").c_str(), F_OK) == 0;
   }
   const bool held = LockHeld(file.fd, kSharedMemoryLocks, kSharedMemoryLockLength);
   close(file.fd);

@@ -48,9 +48,9 @@ std::string RunSpentMessage(const std::string& path);
 // without waiting, when the database or a "-journal", "-wal" or "-shm" beside it is not a regular
 // file; SQLite opens nothing else. Each reading has a fixed budget of SQLite instructions and
 // memory and a largest value of 1 MiB, within the `run`'s. Hands `visit` the COMPONENT rows by ID
-// and VERSION as they are read. Returns false when `visit` does, leaving `message` to it; and with a message ending in a line feed when the database cannot
-// be opened, INSTALL_DIR gives no row, a query cannot be compiled, a step fails, or a limit of
-// the reading or of the `run` stops a query.
+// and VERSION as they are read. Returns false when `visit` does, leaving `message` to it; and with
+// a message ending in a line feed when the database cannot be opened, INSTALL_DIR gives no row, a
+// query cannot be compiled, a step fails, or a limit of the reading or of the `run` stops a query.
 bool ReadInstallerDatabase(const std::string& path, const ComponentVisitor& visit,
                            InstallerRunBudget& run, std::string& message);
 
