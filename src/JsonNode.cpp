@@ -56,9 +56,10 @@ bool ReadWhole(int fd, size_t size, std::string& text) {
 }
 
 // At most how many values parsing `text` can make: each value but the first follows a "[", a ","
-// or a ":" outside a string.
+// or a ":" outside a string. Values deeper than json-c parses are never made.
 size_t MostValues(const std::string& text) {
   size_t values = 1;
+  int depth = 0;
   bool inString = false;
   for (size_t at = 0; at < text.size() && text[at] != '\0'; ++at) {
     const char c = text[at];
@@ -70,7 +71,12 @@ size_t MostValues(const std::string& text) {
       }
     } else if (c == '"') {
       inString = true;
-    } else if (c == '[' || c == ',' || c == ':') {
+    } else if (c == '[' || c == '{') {
+      values += c == '[' && depth < JSON_TOKENER_DEFAULT_DEPTH ? 1 : 0;
+      ++depth;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    } else if ((c == ',' || c == ':') && depth <= JSON_TOKENER_DEFAULT_DEPTH) {
       ++values;
     }
   }
