@@ -107,6 +107,7 @@ constexpr off_t kDatabaseLockLength = 512;
 constexpr off_t kSharedMemoryLocks = 120;  // the log's read and write locks and its "in use" byte
 constexpr off_t kSharedMemoryLockLength = 9;
 
+// Whether a connection may hold the "-shm": one that is there but cannot be tested counts as held.
 bool SharedMemoryLocked(const std::string& path) {
   const RegularFile file = OpenRegularFile(path + "-shm");
   if (file.outcome != RegularFile::Outcome::kOpened) {
