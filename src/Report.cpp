@@ -76,12 +76,7 @@ std::string ProductsReport(const std::string& command, const std::string& map,
     }
     const std::string& whole = behind != nullptr ? spliced : map;
     if (!SpacedToPretty(whole, kProductMapLevel, out)) {
-      // A map is always JSON: no value means json-c ran out of memory.
-      json_object* parsed = json_tokener_parse(whole.c_str());
-      if (parsed == nullptr) {
-        throw std::bad_alloc();
-      }
-      return report(parsed);
+      return report(json_tokener_parse(whole.c_str()));
     }
   }
   out.append(frame, at + std::strlen(kWrittenPlaceholder), std::string::npos);
