@@ -52,17 +52,19 @@ bool ParseVerbosity(const std::string& value, HostOptions& options, std::string&
   return true;
 }
 
-// The options whose value is kept as it is given.
+// The options whose value is kept as it is given. An empty text names no place: those that take
+// one say what they need (`place`) instead of reading it as the current folder or failing later.
 struct TextOption {
   const char* name;
   std::optional<std::string> HostOptions::*member;
+  const char* place;
 };
 const TextOption kTextOptions[] = {
-    {"--check", &HostOptions::check},
-    {"--installer-root", &HostOptions::installerRoot},
-    {"--user-installer-dir", &HostOptions::userInstallerDir},
-    {"--plugin-dir", &HostOptions::pluginDir},
-    {"--output", &HostOptions::output},
+    {"--check", &HostOptions::check, nullptr},
+    {"--installer-root", &HostOptions::installerRoot, "a directory"},
+    {"--user-installer-dir", &HostOptions::userInstallerDir, "a directory"},
+    {"--plugin-dir", &HostOptions::pluginDir, "a directory"},
+    {"--output", &HostOptions::output, "a file"},
 };
 
 // Handles one option that takes a value; false when `argument` is not one of them or is wrong.
@@ -81,6 +83,10 @@ bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
   for (const TextOption& option : kTextOptions) {
     if (Names(argument, option.name)) {
       if (!TakeValue(arguments, index, option.name, value, error)) {
+        return false;
+      }
+      if (option.place != nullptr && value.empty()) {
+        error = std::string(option.name) + " needs " + option.place + ", not an empty text";
         return false;
       }
       options.*option.member = value;
@@ -165,5 +171,6 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "      interface version, the plug-in directory cannot be read or holds no plug-in,\n"
          "      or --check names no check of the loaded libraries\n"
          "  64  the command line is wrong\n"
-         "  73  --output FILE cannot be written (FILE is left as it was)\n";
+         "  73  --output FILE cannot be written (FILE is left as it was), or standard output\n"
+         "      cannot be written (a full disk, a closed pipe)\n";
 }

@@ -6,8 +6,6 @@
 
 namespace {
 
-const char* const kSources[] = {"installer", "dpkg", "rpm"};
-
 std::string Family(const char* name, const char* help) {
   return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
 }
@@ -47,6 +45,13 @@ void PrometheusMetrics::Add(const ProductList& list, int status, double seconds,
   seconds_ += seconds;
   startedAt_ = empty_ ? startedAt : std::min(startedAt_, startedAt);
   empty_ = false;
+  for (const SourceHealth& health : list.sources) {
+    for (size_t index = 0; index < 3; ++index) {
+      if (health.source == kSourceNames[index] && !SourceUp(health.state)) {
+        sourceUp_[index] = false;
+      }
+    }
+  }
 }
 
 std::string PrometheusMetrics::Text() const {
@@ -64,7 +69,7 @@ std::string PrometheusMetrics::Text() const {
     }
   }
   text += Family("zorvex_products", "Number of Zorvex products found, by source.");
-  for (const char* source : kSources) {
+  for (const char* source : kSourceNames) {
     const auto count = std::count_if(
         products_.begin(), products_.end(),
         [source](const InstalledProduct& product) { return product.source == source; });
@@ -78,5 +83,12 @@ std::string PrometheusMetrics::Text() const {
   text += Family("zorvex_check_last_run_timestamp_seconds",
                  "When the check last ran, in seconds since the epoch.");
   text += "zorvex_check_last_run_timestamp_seconds " + Number("%.3f", startedAt_) + "\n";
+  text += Family("zorvex_source_up",
+                 "1 when the source found products, found none or is not on this machine; "
+                 "0 when it failed or the report does not say.");
+  for (size_t index = 0; index < 3; ++index) {
+    text += "zorvex_source_up{" + Label("source", kSourceNames[index]) + "} " +
+            (sourceUp_[index] ? "1" : "0") + "\n";
+  }
   return text;
 }

@@ -9,9 +9,11 @@
 #include "HostOptions.h"
 #include "HostStatus.h"
 #include "PluginDirectory.h"
+#include "StandardOutput.h"
 
-int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
+namespace {
+
+int Run(const std::vector<std::string>& arguments) {
   HostOptions options;
   std::string error;
   if (!ParseHostOptions(arguments, options, error)) {
@@ -34,4 +36,11 @@ int main(int argc, char** argv) {
   }
   Host host(options, MakeOutput(options));
   return host.Run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PrepareStandardOutput();
+  return FinishStandardOutput(Run(std::vector<std::string>(argv + 1, argv + argc)));
 }
