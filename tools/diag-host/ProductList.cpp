@@ -164,6 +164,7 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
   list = ProductList();
   json_object* value = Member(node, "Value");
   ProductNodeTexts texts;
+  texts.message = Text(Member(node, "Message"));
   if (json_object_is_type(value, json_type_string)) {
     list.message = texts.value = Text(value);
   } else if (!json_object_is_type(value, json_type_object)) {
@@ -172,7 +173,7 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
   } else {
     texts.productsShown = true;
     texts.command = Text(Member(node, "Command"));
-    list.message = texts.message = Text(Member(node, "Message"));
+    list.message = texts.message;
     const std::string packageSource = PackageSource(texts.command);
     json_object_object_foreach(value, name, product) {
       list.products.push_back(ReadProduct(name, product, packageSource));

@@ -16,6 +16,8 @@ const char kNothingFound[] =
 const char kNoDatabase[] = "Cannot obtain paths to package manager databases.";
 const char kNoDpkg[] = "Obtaining information about products installed by dpkg is skipped.";
 const char kNoPackage[] = "Cannot obtain installed package.";
+// The first line of the node's message when a source failed.
+const char kFailedSources[] = "ERROR: Not every source of products could be read;";
 
 std::string TrimLineEnds(std::string text) {
   while (!text.empty() && text.back() == '\n') {
@@ -62,32 +64,55 @@ bool Names(const std::string& command, const char* what) {
   return command.find(what) != std::string::npos;
 }
 
-// Products are shown: the command names the sources they come from; the node's message, when it
-// has one, holds the texts of the sources that failed. The package sources' texts are fixed
-// sentences; every other text is the installer's (its messages name databases and files).
-void ReadShownProducts(const ProductNodeTexts& node, std::vector<SourceHealth>& sources) {
-  const bool rpmFound = Names(node.command, "installed rpm packages");
+// Products are shown: the command names the sources they come from.
+void ReadShownProducts(const std::string& command, std::vector<SourceHealth>& sources) {
+  const bool rpmFound = Names(command, "installed rpm packages");
   sources[kInstaller].state =
-      Names(node.command, "zorvex caches") ? SourceState::kFound : SourceState::kNone;
-  sources[kDpkg].state = Names(node.command, "installed dpkg packages") ? SourceState::kFound
-                         : rpmFound                                     ? SourceState::kAbsent
-                                                                        : SourceState::kNone;
+      Names(command, "zorvex caches") ? SourceState::kFound : SourceState::kNone;
+  sources[kDpkg].state = Names(command, "installed dpkg packages") ? SourceState::kFound
+                         : rpmFound                                ? SourceState::kAbsent
+                                                                   : SourceState::kNone;
   sources[kRpm].state = rpmFound                                      ? SourceState::kFound
                         : sources[kDpkg].state == SourceState::kFound ? SourceState::kSkipped
                                                                       : SourceState::kNone;
-  std::string installerText;
-  for (const std::string& line : TextLinesOf(node.message)) {
-    if (line == kNoDpkg || line == kNoPackage) {
-      SetDpkgText(sources[kDpkg], line);
-    } else if (!line.empty()) {
-      AddLine(installerText, line);
+}
+
+// The sources a failure line of the node's message speaks of. A command that failed is told by
+// its name ("which" is the probe for both package managers, "find" the installer's search); any
+// other line is an installer database's or manifest's.
+std::vector<SourceIndex> FailedSources(const std::string& line) {
+  static const char kCommand[] = "The command \"";
+  if (line.rfind(kCommand, 0) == 0) {
+    const std::string command = line.substr(sizeof kCommand - 1);
+    if (command.rfind("which ", 0) == 0) {
+      return {kDpkg, kRpm};
+    }
+    if (command.rfind("dpkg ", 0) == 0) {
+      return {kDpkg};
+    }
+    if (command.rfind("rpm ", 0) == 0) {
+      return {kRpm};
     }
   }
-  if (!installerText.empty()) {
-    const SourceState shown = sources[kInstaller].state;
-    SetInstallerText(sources[kInstaller], installerText);
-    if (shown == SourceState::kFound && sources[kInstaller].state == SourceState::kAbsent) {
-      sources[kInstaller].state = SourceState::kFound;  // one of its folders holds no database
+  return {kInstaller};
+}
+
+// The node's message, in either form, lists what failed behind its "ERROR" line, one failure a
+// line; a source named there failed, whatever else the report shows of it.
+void ReadFailures(const std::string& message, std::vector<SourceHealth>& sources) {
+  std::string failures[3];
+  for (const std::string& line : TextLinesOf(message)) {
+    if (line.empty() || line.rfind(kFailedSources, 0) == 0) {
+      continue;
+    }
+    for (const SourceIndex index : FailedSources(line)) {
+      AddLine(failures[index], line);
+    }
+  }
+  for (size_t index = 0; index < 3; ++index) {
+    if (!failures[index].empty()) {
+      sources[index].state = SourceState::kFailed;
+      sources[index].message = failures[index];
     }
   }
 }
@@ -106,7 +131,7 @@ std::vector<SourceHealth> ReadSourceHealth(const ProductNodeTexts& node,
     sources.push_back(health);
   }
   if (node.productsShown) {
-    ReadShownProducts(node, sources);
+    ReadShownProducts(node.command, sources);
   } else if (node.value.rfind(kNothingFound, 0) == 0) {
     ReadNothingFound(node.value, sources);
   } else {
@@ -114,7 +139,9 @@ std::vector<SourceHealth> ReadSourceHealth(const ProductNodeTexts& node,
     for (SourceHealth& health : sources) {
       health.message = node.value;
     }
+    return sources;
   }
+  ReadFailures(node.message, sources);
   return sources;
 }
 

@@ -8,10 +8,10 @@
 
 struct InstalledProduct;
 
-// What one product source did in a check run, as far as its report tells. A report names only
-// the sources whose products it shows and, beside them, the texts of the sources that failed; the
-// nothing-found text holds the installer's and dpkg's texts. The rest follows from the order in
-// which the check asks them: rpm only where dpkg is not installed.
+// What one product source did in a check run, as far as its report tells. The command of a
+// product node names the sources whose products it shows; the nothing-found text holds the
+// installer's and dpkg's texts; the node's message, when a source failed, lists the failures. The
+// rest follows from the order in which the check asks them: rpm only where dpkg is not installed.
 enum class SourceState {
   kFound,    // products of this source are in the report
   kNone,     // asked and found nothing, without a failure
@@ -36,7 +36,7 @@ struct ProductNodeTexts {
   bool productsShown = false;  // its "Value" is a product map
   std::string value;    // its "Value" when a text: the nothing-found text, or why the check stopped
   std::string command;  // which sources the shown products come from
-  std::string message;  // beside shown products: the texts of the sources that failed
+  std::string message;  // its "Message": what failed, when anything did
 };
 
 // The health of the three sources, in kSourceNames order, from a product node and the products

@@ -39,6 +39,12 @@ const Meaning kMeanings[] = {
     {"Cannot obtain installed package.",
      "dpkg lists no installed package of the Zorvex family (the same text stands for a listing "
      "that failed or ran past 60 seconds)"},
+    {"Cannot tell whether dpkg or rpm is installed.",
+     "the probe for the package manager failed (see the line below), so neither dpkg's nor "
+     "rpm's packages were read"},
+    {"The command \"",
+     "a command of the check could not start, was ended (deadline, output cap, signal) or lost "
+     "its status; what it would have found is missing"},
     {"Can't convert json object to string", "the source's product list could not be written out"},
     {"The check ran out of memory.", "the check stopped before the sources answered"},
     {"The check stopped on an unexpected error: ", "the check stopped before the sources answered"},
