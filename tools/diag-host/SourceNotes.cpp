@@ -24,8 +24,8 @@ const Meaning kMeanings[] = {
      "readable by this account (root-only databases need the check run as root); its products "
      "are missing"},
     {"Error while compiling SQL statement ",
-     "an installer database lacks the tables INSTALL_DIR or COMPONENT (damaged, or of another "
-     "kind); its products are missing"},
+     "an installer database cannot be read: not an SQLite file, damaged, or without the tables "
+     "INSTALL_DIR and COMPONENT; its products are missing"},
     {"INSTALL_DIR is empty. Cannot obtain path to Zorvex package.",
      "an installer database records no installation folder; its products are missing"},
     {"Cannot obtain human readable product names: ",
