@@ -45,3 +45,34 @@ zorvex_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/chan
 add_custom_target(zorvex_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
 install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zorvex-checker)
+
+# The systemd units, shipped but not enabled; ExecStart names the diag-host of this install.
+foreach(unit zorvex-textfile.service zorvex-textfile.timer)
+  install(CODE "file(READ \"${PROJECT_SOURCE_DIR}/packaging/systemd/${unit}\" unit)
+    string(REPLACE \"/usr/bin/diag-host\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/diag-host\"
+           unit \"\${unit}\")
+    file(WRITE \"${PROJECT_BINARY_DIR}/${unit}\" \"\${unit}\")")
+  install(FILES ${PROJECT_BINARY_DIR}/${unit} DESTINATION lib/systemd/system)
+endforeach()
+
+# The sample installation, ready to read (its installer database made from its SQL script), so
+# that the installed programs can be tried without products on the machine. Needs the sqlite3
+# program; left out, with a note, where it is missing.
+find_program(ZORVEX_SQLITE3 sqlite3)
+set(ZORVEX_SAMPLE_SOURCE ${PROJECT_SOURCE_DIR}/examples/sample-installation)
+set(ZORVEX_SAMPLE_DB ${PROJECT_BINARY_DIR}/sample-installation/packagemanager.db)
+if(ZORVEX_SQLITE3)
+  add_custom_command(OUTPUT ${ZORVEX_SAMPLE_DB}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/sample-installation
+    COMMAND ${CMAKE_COMMAND} -E remove -f ${ZORVEX_SAMPLE_DB}
+    COMMAND ${ZORVEX_SQLITE3} ${ZORVEX_SAMPLE_DB}
+            ".read ${ZORVEX_SAMPLE_SOURCE}/corva/zorvex-2024.2/packagemanager.sql"
+    DEPENDS ${ZORVEX_SAMPLE_SOURCE}/corva/zorvex-2024.2/packagemanager.sql VERBATIM)
+  add_custom_target(zorvex_sample_database ALL DEPENDS ${ZORVEX_SAMPLE_DB})
+  set(ZORVEX_SAMPLE_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/zorvex-checker/sample-installation)
+  install(DIRECTORY ${ZORVEX_SAMPLE_SOURCE}/ DESTINATION ${ZORVEX_SAMPLE_DIR}
+    PATTERN "*.sql" EXCLUDE PATTERN available EXCLUDE)
+  install(FILES ${ZORVEX_SAMPLE_DB} DESTINATION ${ZORVEX_SAMPLE_DIR}/corva/zorvex-2024.2)
+else()
+  message(STATUS "sqlite3 not found: the installed sample installation is left out")
+endif()

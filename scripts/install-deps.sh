@@ -6,10 +6,10 @@ set -eu
 
 build_packages="cmake g++ make pkg-config libjson-c-dev libsqlite3-dev"
 demo_packages="$build_packages sqlite3"
-package_packages="$build_packages help2man dpkg-dev file"
+package_packages="$build_packages help2man dpkg-dev file sqlite3"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
   clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
-  ansible-core python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace"
+  ansible-core ansible-lint python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace"
 
 case "${1:-test}" in
   build) wanted=$build_packages ;;
@@ -38,7 +38,29 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 echo "Installing:$missing"
+echo "(services they bring, such as sshd and node_exporter, are neither started nor enabled)"
 export DEBIAN_FRONTEND=noninteractive
+# A development or CI machine is not a server: no daemon of these packages may start now or at
+# boot (the tests start their own, on loopback). A policy-rc.d of our own, if there is none,
+# keeps them from starting; the units the install enables are disabled again, and only those.
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+enabled_before=$(mktemp)
+find /etc/systemd/system -type l -path '*.wants/*' 2>/dev/null | sort >"$enabled_before"
+if [ ! -e "$policy" ]; then
+  own_policy=yes
+  printf '#!/bin/sh\n# Written by install-deps.sh while it installs: start nothing.\nexit 101\n' >"$policy"
+  chmod 0755 "$policy"
+fi
+restore() {
+  [ -z "$own_policy" ] || rm -f "$policy"
+  find /etc/systemd/system -type l -path '*.wants/*' 2>/dev/null | sort |
+    comm -13 "$enabled_before" - | while read -r link; do
+      deb-systemd-helper disable "$(basename "$link")" >/dev/null 2>&1 || rm -f "$link"
+    done
+  rm -f "$enabled_before"
+}
+trap restore EXIT
 apt-get install -y --no-install-recommends $missing || {
   apt-get update
   apt-get install -y --no-install-recommends $missing

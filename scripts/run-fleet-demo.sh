@@ -1,16 +1,18 @@
 #!/bin/sh
-# Runs the fleet playbook (integrations/ansible/fleet-inventory.yml) with ansible-core over real
-# SSH against hosts on loopback addresses of this machine: each an sshd in a mount namespace of its
+# Runs the fleet playbook of the Ansible collection in integrations/ansible (built and installed
+# into a scratch folder first) with ansible-core over real SSH against hosts on loopback addresses of this machine: each an sshd in a mount namespace of its
 # own, whose /var is a folder of its own (its corva/ and lib/dpkg/ are what the check reads). As
 # root; everything it starts is stopped when it ends, and its scratch folder is removed.
 #
-#   run-fleet-demo.sh [--deb FILE] [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]...
+#   run-fleet-demo.sh [--deb FILE] [--diag-host PATH] [--out DIR] [--limit HOSTS]
+#                     [ADDRESS=VAR[=HIDDEN]]...
 #
 # Without hosts, three made from examples/sample-installation: 127.0.0.2 with the sample's
 # installer and dpkg products, 127.0.0.3 with its installer products only, 127.0.0.4 with none.
 # HIDDEN, a folder, is covered by an empty one on that host (to take diag-host away). The hosts
 # run PATH (default: the build-check/ diag-host, built first). Writes DIR/fleet.csv and
-# DIR/fleet.json (default: build-check/fleet/) and exits with ansible-playbook's status.
+# DIR/fleet.json (default: build-check/fleet/), keeping the rows of hosts not in the run, and exits
+# with ansible-playbook's status. --limit passes HOSTS to ansible-playbook's --limit.
 #
 # With --deb, the playbook installs the package FILE on every host with apt and the hosts run the
 # diag-host it installs (unless --diag-host names another). Each host's /usr and /etc then take
@@ -22,13 +24,15 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 diag_host=""
 deb=""
 out="$top/build-check/fleet"
+limit=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --deb) deb=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     --diag-host) diag_host=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
+    --limit) limit=$2; shift 2 ;;
     -*)
-      echo "usage: $0 [--deb FILE] [--diag-host PATH] [--out DIR] [ADDRESS=VAR[=HIDDEN]]..." >&2
+      echo "usage: $0 [--deb FILE] [--diag-host PATH] [--out DIR] [--limit HOSTS] [ADDRESS=VAR[=HIDDEN]]..." >&2
       exit 64
       ;;
     *) break ;;
@@ -38,7 +42,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "$0: run this as root: each host needs a mount namespace of its own" >&2
   exit 1
 fi
-for tool in ansible-playbook ssh-keygen /usr/sbin/sshd unshare python3; do
+for tool in ansible-playbook ansible-galaxy ssh-keygen /usr/sbin/sshd unshare python3; do
   command -v "$tool" >/dev/null || {
     echo "$0: $tool is missing; ./scripts/install-deps.sh test installs it" >&2
     exit 1
@@ -201,12 +205,21 @@ timeout=20
 ssh_args=-o ControlMaster=no
 pipelining=true
 CONFIG
-mkdir -p "$work/home"
+export HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" PYTHONDONTWRITEBYTECODE=1
+export ANSIBLE_COLLECTIONS_PATH="$work/collections"
+mkdir -p "$HOME"
+# The collection as a user gets it: built, then installed from the archive.
+ansible-galaxy collection build "$top/integrations/ansible" --output-path "$work" >"$work/galaxy.log"
+ansible-galaxy collection install -p "$work/collections" "$work"/zorvex-checker-*.tar.gz \
+  >>"$work/galaxy.log" || {
+  cat "$work/galaxy.log" >&2
+  exit 1
+}
+mkdir -p "$out"
 # In the background, so that a signal reaches the traps at once, not after the playbook.
-HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg" PYTHONDONTWRITEBYTECODE=1 timeout -k 5 240 \
-  ansible-playbook -i "$work/hosts" "$top/integrations/ansible/fleet-inventory.yml" \
-  ${diag_host:+-e "zorvex_diag_host=$diag_host"} ${deb:+-e "zorvex_deb=$deb"} \
-  -e zorvex_inventory_dir="$out" &
+timeout -k 5 240 ansible-playbook -i "$work/hosts" zorvex.checker.fleet_inventory \
+  ${limit:+--limit "$limit"} ${diag_host:+-e "zorvex_diag_host=$diag_host"} \
+  ${deb:+-e "zorvex_deb=$deb"} -e zorvex_inventory_dir="$out" &
 pids="$! $pids"
 status=0
 wait "$!" || status=$?

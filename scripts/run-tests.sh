@@ -2,8 +2,19 @@
 # Builds everything and runs all tests. With --sanitize, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails the run). With --thread, only the concurrency test,
 # built with ThreadSanitizer in build-tsan/ (any report fails the run).
+# It installs the Debian packages the tests need (scripts/install-deps.sh test: it says which, and
+# starts and enables none of their services); as root, the tests create the unprivileged account
+# zorvex-test, which is removed again at the end unless it was there before. The daemons the tests
+# start (sshd, node_exporter) listen on loopback addresses only and are stopped by the tests.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+test_user=zorvex-test
+if [ "$(id -u)" -eq 0 ] && ! id -u "$test_user" >/dev/null 2>&1; then
+  echo "The tests create the account $test_user (and /home/$test_user); it is removed at the end."
+  # shellcheck disable=SC2154
+  trap 'code=$?; userdel --remove "$test_user" 2>/dev/null || true; exit $code' EXIT
+  trap 'exit 130' INT TERM
+fi
 build="$top/build"
 options="-DZORVEX_BUILD_TESTS=ON -DZORVEX_BUILD_BENCHMARKS=ON"
 case "${1:-}" in

@@ -225,14 +225,14 @@ TEST_F(FleetFormatsTest, SystemdUnitsVerify) {
     GTEST_SKIP() << "systemd-analyze is not installed";
   }
   // The units name the installed /usr/bin/diag-host; verify needs a program that exists.
-  const std::string units = std::string(ZORVEX_SOURCE_DIR) + "/examples/systemd/";
+  const std::string units = std::string(ZORVEX_SOURCE_DIR) + "/packaging/systemd/";
   scratch_.Write("zorvex-textfile.service",
                  std::regex_replace(testsupport::ReadFile(units + "zorvex-textfile.service"),
                                     std::regex("/usr/bin/diag-host"), DIAG_HOST_PATH));
   scratch_.Write("zorvex-textfile.timer", testsupport::ReadFile(units + "zorvex-textfile.timer"));
   std::string output;
   const int status =
-      testsupport::Shell("systemd-analyze verify '" + (scratch_ / "zorvex-textfile.service") +
+      testsupport::Shell("systemd-analyze --man=no verify '" + (scratch_ / "zorvex-textfile.service") +
                              "' '" + (scratch_ / "zorvex-textfile.timer") + "' 2>&1",
                          &output);
   if (status != 0 && output.find("System has not been booted with systemd") != std::string::npos) {

@@ -20,11 +20,20 @@ root=$scratch/root
 installed=$root$prefix
 DESTDIR=$root cmake --install "$build" --prefix "$prefix" --strip >/dev/null
 
+# The sample installation is there when the build could make its database.
+sample=""
+if [ -f "$build/sample-installation/packagemanager.db" ]; then
+  sample=$(cd "$source/examples" && find sample-installation -type f ! -name '*.sql' ! -name available |
+    sed "s|^|$datadir/doc/zorvex-checker/|")
+  sample="$sample
+$datadir/doc/zorvex-checker/sample-installation/corva/zorvex-2024.2/packagemanager.db"
+fi
 expected=$(printf '%s\n' "$bindir/diag-host" "$bindir/zorvex_app_check" \
   "$libdir/zorvex-checker/libzorvex_checker.so" "$libdir/pkgconfig/zorvex-checker.pc" \
   "$includedir/zorvex-checker/zorvex_plugin.h" "$mandir/man1/diag-host.1.gz" \
   "$mandir/man1/zorvex_app_check.1.gz" "$datadir/doc/zorvex-checker/changelog.gz" \
-  "$datadir/doc/zorvex-checker/copyright" | sort)
+  "$datadir/doc/zorvex-checker/copyright" lib/systemd/system/zorvex-textfile.service \
+  lib/systemd/system/zorvex-textfile.timer $sample | sort)
 actual=$(cd "$installed" && find . -type f | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files:
 $actual
@@ -60,4 +69,6 @@ status=0
 "$installed/$bindir/zorvex_app_check" >"$scratch/report" || status=$?
 case $status in 0 | 2 | 3) ;; *) fail "zorvex_app_check exits with $status" ;; esac
 grep -qF '"Zorvex products":{' "$scratch/report" || fail "zorvex_app_check: $(cat "$scratch/report")"
+grep -qxF "ExecStart=$prefix/$bindir/diag-host --format prometheus \\" \
+  "$installed/lib/systemd/system/zorvex-textfile.service" || fail "the service names another diag-host"
 echo "installed and relocated: $(echo "$actual" | wc -l) files"

@@ -59,14 +59,27 @@ plugindir=$(pkg-config --variable=plugindir "$name")
 # The installed host, with nothing named, finds the installed plug-in by itself.
 env -i PATH=/usr/bin:/bin diag-host --list >list || fail "diag-host --list exits with $?"
 grep -qxF "$plugindir/libzorvex_checker.so (interface 0.1)" list || fail "diag-host: $(cat list)"
-# ... and runs it on the sample installation.
-cp -R "$top/examples/sample-installation" sample
-cache=sample/corva/zorvex-2024.2
-sqlite3 "$cache/packagemanager.db" <"$cache/packagemanager.sql"
-mkdir -p sample/dpkg/info sample/dpkg/updates
-DPKG_ADMINDIR=sample/dpkg diag-host --format text --installer-root sample/corva >report ||
+# ... and runs it on the sample installation the package ships, with the command README gives.
+sample=/usr/share/doc/$name/sample-installation
+DPKG_ADMINDIR=$sample/dpkg diag-host --format text --installer-root $sample/corva >report ||
   fail "diag-host on the sample exits with $?"
 grep -qxF "      Zorvex Compiler" report || fail "diag-host on the sample: $(cat report)"
+grep -qF "DPKG_ADMINDIR=$sample/dpkg diag-host --format text --installer-root $sample/corva" \
+  "$top/README.md" || fail "README does not give the command for the installed sample"
+
+# The units are installed, not enabled, verify, and their exposure stays low.
+units=/usr/lib/systemd/system
+for unit in zorvex-textfile.service zorvex-textfile.timer; do
+  [ -f "$units/$unit" ] || fail "$unit is not installed"
+  ! find /etc/systemd -name "$unit" | grep -q . || fail "$unit was enabled"
+done
+if ! systemd-analyze --man=no verify "$units/zorvex-textfile.service" \
+    "$units/zorvex-textfile.timer" >verify 2>&1; then
+  grep -q "has not been booted with systemd" verify || fail "systemd-analyze verify: $(cat verify)"
+  echo "systemd-analyze verify cannot run here: $(cat verify)"
+fi
+systemd-analyze security --offline=yes --threshold=20 "$units/zorvex-textfile.service" \
+  >security 2>&1 || fail "systemd-analyze security: $(tail -n 3 security)"
 
 run=0
 zorvex_app_check >report || run=$?

@@ -59,6 +59,9 @@ bool Host::PrepareGlobals(std::string& error) {
     installerRoot_ = std::filesystem::absolute(*options_.installerRoot).string();
     WarnUnlessReadableDirectory("--installer-root", installerRoot_);
   }
+  if (root_) {
+    installerRoot_ = root_->installerRoot();
+  }
   if (options_.userInstallerDir) {
     if (geteuid() == 0) {
       Complain(
@@ -76,7 +79,7 @@ bool Host::Load(const std::string& path) {
   std::string error;
   std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(path, error);
   const bool ready = library != nullptr &&
-                     (!options_.installerRoot ||
+                     (installerRoot_.empty() ||
                       library->SetGlobalText("ROOT_IC_PATH", installerRoot_.c_str(), error)) &&
                      (!options_.userInstallerDir ||
                       library->SetGlobalText("USER_IC_PATH", userInstallerDir_.c_str(), error));
@@ -125,12 +128,12 @@ void Host::RunChecks(const PluginLibrary& library) {
     CheckResult result{library.path(),  info, std::move(run.report), 0, startedAt.count(),
                        seconds.count(), {}};
     result.status = ReportStatus(result.report);
-    Hand(result);
+    Hand(result, library, *check);
   }
 }
 
 // The report is read into products once, for whichever format renders them.
-void Host::Hand(CheckResult& result) {
+void Host::Hand(CheckResult& result, const PluginLibrary& library, const check_descriptor& check) {
   Raise(result.status);
   std::string error;
   if (output_->RendersProducts() && !ReadProductList(result.report, result.products, error)) {
@@ -138,13 +141,49 @@ void Host::Hand(CheckResult& result) {
     Raise(kNoReport);
     return;
   }
+  if (root_) {
+    result.products.os = root_->os();
+  }
+  if (allUsers_) {
+    Raise(allUsers_->AddUserProducts(library, check, result.products));
+  }
   Raise(output_->Add(result));
 }
 
 void Host::Raise(int status) { status_ = std::max(status_, status); }
 
+// Before any library is loaded: an offline root is protected before anything reads it.
+bool Host::PrepareAuditModes(int& status) {
+  std::string error;
+  if (options_.allUsers && !options_.list && geteuid() != 0) {
+    Complain("--all-users needs root: only root can search every account's folder as that account");
+    status = kNotRoot;
+    return false;
+  }
+  if (options_.root && !options_.list) {
+    root_ = std::make_unique<OfflineRoot>();
+    if (!root_->Prepare(*options_.root, options_.verbosity > 0, status, error)) {
+      Complain(error);
+      return false;
+    }
+  }
+  if (options_.allUsers && !options_.list) {
+    allUsers_ = std::make_unique<AllUsersAudit>(root_ ? root_->dir() : "", options_.verbosity > 0);
+    if (!allUsers_->Prepare(error)) {
+      Complain("--all-users: " + error);
+      status = kSystemFailure;
+      return false;
+    }
+  }
+  return true;
+}
+
 int Host::Run() {
   std::string error;
+  int status = kClean;
+  if (!PrepareAuditModes(status)) {
+    return status;
+  }
   if (!PrepareGlobals(error)) {
     Complain(error);
     return kUsage;

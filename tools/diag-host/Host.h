@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "AllUsers.h"
 #include "HostOptions.h"
+#include "OfflineRoot.h"
 #include "Output.h"
 #include "PluginLibrary.h"
 
@@ -26,7 +28,8 @@ class Host {
   }
   void List(const PluginLibrary& library);
   void RunChecks(const PluginLibrary& library);
-  void Hand(CheckResult& result);
+  bool PrepareAuditModes(int& status);
+  void Hand(CheckResult& result, const PluginLibrary& library, const check_descriptor& check);
   void Raise(int status);
 
   const HostOptions& options_;
@@ -34,6 +37,9 @@ class Host {
   // The texts the library's globals point at while it runs.
   std::string installerRoot_;
   std::string userInstallerDir_;
+  // The audit modes, when asked for.
+  std::unique_ptr<OfflineRoot> root_;
+  std::unique_ptr<AllUsersAudit> allUsers_;
   std::vector<std::unique_ptr<PluginLibrary>> libraries_;
   size_t selected_ = 0;
   int status_ = 0;

@@ -65,6 +65,7 @@ const TextOption kTextOptions[] = {
     {"--user-installer-dir", &HostOptions::userInstallerDir, "a directory"},
     {"--plugin-dir", &HostOptions::pluginDir, "a directory"},
     {"--output", &HostOptions::output, "a file"},
+    {"--root", &HostOptions::root, "a directory"},
 };
 
 // Handles one option that takes a value; false when `argument` is not one of them or is wrong.
@@ -97,6 +98,25 @@ bool ParseValueOption(const std::vector<std::string>& arguments, size_t& index,
   return false;
 }
 
+// The audit modes decide where the installer search looks, and --all-users adds products that
+// only the product formats can show.
+bool AuditModeOptionsFit(const HostOptions& options, std::string& error) {
+  if (options.root && (options.installerRoot || options.userInstallerDir)) {
+    error = "--root and --installer-root or --user-installer-dir exclude each other";
+    return false;
+  }
+  if (options.allUsers && options.userInstallerDir) {
+    error = "--all-users and --user-installer-dir exclude each other";
+    return false;
+  }
+  if (options.allUsers && !options.list && options.format != "products" &&
+      options.format != "prometheus") {
+    error = "--all-users goes with --format products or --format prometheus";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& options,
@@ -114,6 +134,8 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& op
       options.version = true;
     } else if (argument == "--list") {
       options.list = true;
+    } else if (argument == "--all-users") {
+      options.allUsers = true;
     } else if (!ParseValueOption(arguments, index, options, error)) {
       return false;
     }
@@ -126,7 +148,7 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& op
     error = "--output goes with --format prometheus";
     return false;
   }
-  return true;
+  return AuditModeOptionsFit(options, error);
 }
 
 std::string HostUsage(const std::string& defaultPlugins) {
@@ -160,6 +182,12 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "                            readable folder gets a warning)\n"
          "  --user-installer-dir DIR  search DIR instead of ~/corva for the user's installer\n"
          "                            databases (sets USER_IC_PATH; not searched as root)\n"
+         "  --all-users               as root, with --format products or prometheus: also\n"
+         "                            search every account's own installer folder as that\n"
+         "                            account, 10 s at most per account and 60 s for all\n"
+         "  --root DIR                audit the file system under DIR (an image, a container\n"
+         "                            root, a backup): its installer tree, dpkg and rpm\n"
+         "                            databases and os-release; nothing in DIR is run or written\n"
          "  --plugin-dir DIR          without LIBRARY, load every plug-in (*.so) in DIR\n"
          "  -h, --help                show this text\n"
          "  --version                 show the version\n"
@@ -175,6 +203,12 @@ std::string HostUsage(const std::string& defaultPlugins) {
          "      or speaks another interface version, the plug-in directory cannot be read or\n"
          "      holds no plug-in, or --check names no check of the loaded libraries\n"
          "  64  the command line is wrong\n"
+         "  65  --root DIR: DIR's dpkg database cannot be read\n"
+         "  66  --root DIR: DIR does not exist or is not a folder\n"
+         "  71  --root DIR: DIR cannot be made read-only\n"
          "  73  --output FILE cannot be written (FILE is left as it was), or standard output\n"
-         "      cannot be written (a full disk, a closed pipe)\n";
+         "      cannot be written (a full disk, a closed pipe)\n"
+         "  77  --all-users not run as root\n"
+         "With --all-users, an account whose search failed or timed out is named on standard\n"
+         "error and in the output, and the status is at least 2.\n";
 }

@@ -18,6 +18,8 @@ struct HostOptions {
   std::optional<std::string> installerRoot;
   std::optional<std::string> userInstallerDir;
   std::optional<std::string> output;  // with kPrometheus: the file to replace instead of stdout
+  bool allUsers = false;              // also search every account's own folder, as that account
+  std::optional<std::string> root;    // audit this offline root file system instead
 };
 
 // Reads the arguments after the program name. Returns false with a one-line reason in `error` for

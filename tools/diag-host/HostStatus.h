@@ -11,7 +11,11 @@ enum HostExitStatus : int {
   kNoReport = 4,
   kBadPlugin = 5,
   kUsage = 64,
+  kBadData = 65,        // --root: the image's dpkg database cannot be read
+  kNoInput = 66,        // --root: no such folder, or not a folder
+  kSystemFailure = 71,  // --root: the image cannot be made read-only
   kCannotWrite = 73,
+  kNotRoot = 77,  // --all-users as an ordinary user
 };
 
 // Writes "diag-host: " + `message` as one line on standard error.

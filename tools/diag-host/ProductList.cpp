@@ -136,6 +136,9 @@ json_object* ProductObject(const InstalledProduct& product) {
   if (product.source == "installer") {
     json_object_object_add(object, "product_id", NewText(product.productId));
     json_object_object_add(object, "description", NewText(product.description));
+    if (!product.user.empty()) {
+      json_object_object_add(object, "user", NewText(ValidUtf8(product.user)));
+    }
     return object;
   }
   json_object* packages = json_object_new_array();
@@ -145,6 +148,17 @@ json_object* ProductObject(const InstalledProduct& product) {
   json_object_object_add(object, "packages", packages);
   json_object_object_add(object, "architecture", NewText(product.architecture));
   return object;
+}
+
+json_object* UsersArray(const std::vector<UserPart>& users) {
+  json_object* array = json_object_new_array();
+  for (const UserPart& part : users) {
+    json_object* entry = json_object_new_object();
+    json_object_object_add(entry, "user", NewText(ValidUtf8(part.user)));
+    json_object_object_add(entry, "failure", NewText(part.failure));
+    json_object_array_add(array, entry);
+  }
+  return array;
 }
 
 }  // namespace
@@ -193,6 +207,12 @@ std::string ProductListDocument(const std::string& check, int status, const Prod
   }
   json_object_object_add(document.get(), "products", products);
   json_object_object_add(document.get(), "message", NewText(list.message));
+  if (!list.os.empty()) {
+    json_object_object_add(document.get(), "os", NewText(ValidUtf8(list.os)));
+  }
+  if (!list.users.empty()) {
+    json_object_object_add(document.get(), "users", UsersArray(list.users));
+  }
   json_object_object_add(document.get(), "sources", SourcesObject(list.sources));
   return json_object_to_json_string_ext(document.get(),
                                         JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);

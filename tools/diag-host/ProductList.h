@@ -21,6 +21,14 @@ struct InstalledProduct {
   // Package products only.
   std::vector<std::string> packages;
   std::string architecture;
+  // The account whose own installer folder held it (--all-users); "" for system-wide products.
+  std::string user;
+};
+
+// How one account's part of an --all-users pass went.
+struct UserPart {
+  std::string user;
+  std::string failure;  // why its products are missing; "" when its search completed
 };
 
 // The products of one report in report order, or, when it found none, its explanation.
@@ -29,6 +37,9 @@ struct ProductList {
   // The nothing-found text; beside products, the texts of the sources that failed (empty when
   // none did).
   std::string message;
+  // Set by the audit modes only: the accounts searched one by one, and an offline root's system.
+  std::vector<UserPart> users;
+  std::string os;
   // What each source did, installer, dpkg and rpm, as the report tells it.
   std::vector<SourceHealth> sources;
 };
@@ -41,7 +52,9 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
 // One line of JSON: {"check", "status", "products": [...], "message", "sources"}, keys always in
 // this order, "sources" as SourcesObject writes it;
 // each product {"name", "source", "version", "full_version", "path"} followed by "product_id" and
-// "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm).
+// "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm), then "user"
+// for a product of an account's own folder. The audit modes add "os" (--root) and "users" (each
+// account searched: {"user", "failure"}, failure "" when its search completed) after "message".
 std::string ProductListDocument(const std::string& check, int status, const ProductList& list);
 
 #endif  // DIAG_HOST_PRODUCT_LIST_H

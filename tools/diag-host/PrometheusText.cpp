@@ -41,6 +41,8 @@ std::string EscapeLabelValue(const std::string& value) {
 
 void PrometheusMetrics::Add(const ProductList& list, int status, double seconds, double startedAt) {
   products_.insert(products_.end(), list.products.begin(), list.products.end());
+  users_.insert(users_.end(), list.users.begin(), list.users.end());
+  os_ = list.os;
   status_ = std::max(status_, status);
   seconds_ += seconds;
   startedAt_ = empty_ ? startedAt : std::min(startedAt_, startedAt);
@@ -60,10 +62,12 @@ std::string PrometheusMetrics::Text() const {
   // Two identical series would make the collector reject the whole file.
   std::set<std::string> series;
   for (const InstalledProduct& product : products_) {
-    const std::string line =
-        "zorvex_product_info{" + Label("product", product.name) + "," +
-        Label("version", product.version) + "," + Label("full_version", product.fullVersion) + "," +
-        Label("source", product.source) + "," + Label("path", product.path) + "} 1\n";
+    const std::string line = "zorvex_product_info{" + Label("product", product.name) + "," +
+                             Label("version", product.version) + "," +
+                             Label("full_version", product.fullVersion) + "," +
+                             Label("source", product.source) + "," + Label("path", product.path) +
+                             (product.user.empty() ? "" : "," + Label("user", product.user)) +
+                             (os_.empty() ? "" : "," + Label("os", os_)) + "} 1\n";
     if (series.insert(line).second) {
       text += line;
     }
@@ -74,6 +78,17 @@ std::string PrometheusMetrics::Text() const {
         products_.begin(), products_.end(),
         [source](const InstalledProduct& product) { return product.source == source; });
     text += "zorvex_products{" + Label("source", source) + "} " + std::to_string(count) + "\n";
+  }
+  if (!users_.empty()) {
+    text += Family("zorvex_user_search_ok",
+                   "Whether the search of an account's own installer folder completed.");
+    std::set<std::string> seen;
+    for (const UserPart& part : users_) {
+      if (seen.insert(part.user).second) {
+        text += "zorvex_user_search_ok{" + Label("user", part.user) + "} " +
+                (part.failure.empty() ? "1" : "0") + "\n";
+      }
+    }
   }
   text += Family("zorvex_check_status",
                  "Status code of the check: 0 clean, 2 the report holds FAIL, 3 it holds ERROR.");

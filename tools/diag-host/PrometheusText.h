@@ -19,13 +19,18 @@ class PrometheusMetrics {
   // product, labels product, version, full_version, source, path), zorvex_products (the count per
   // source, all three always present), zorvex_check_status, zorvex_check_duration_seconds and
   // zorvex_check_last_run_timestamp_seconds, then zorvex_source_up (per source, all three always
-  // present: 1 when it answered, 0 when it failed or the report does not say). Runs add up: the
-  // products of all (a label set once), the highest status, the total duration, the earliest
-  // start, a source up only when it was up in every run.
+  // present: 1 when it answered, 0 when it failed or the report does not say). A product of an
+  // account's own folder carries a user label, and every product of an offline root an os label;
+  // with --all-users, zorvex_user_search_ok says per account whether its search completed (1) or
+  // failed (0), so every series stays present when one part fails. Runs add up: the products of
+  // all (a label set once), the highest status, the total duration, the earliest start, a source
+  // up only when it was up in every run.
   std::string Text() const;
 
  private:
   std::vector<InstalledProduct> products_;
+  std::vector<UserPart> users_;
+  std::string os_;
   int status_ = 0;
   double seconds_ = 0;
   double startedAt_ = 0;

@@ -145,6 +145,17 @@ std::vector<SourceHealth> ReadSourceHealth(const ProductNodeTexts& node,
   return sources;
 }
 
+void AddInstallerProducts(std::vector<SourceHealth>& sources, size_t count) {
+  if (count == 0 || sources.empty()) {
+    return;
+  }
+  SourceHealth& installer = sources[kInstaller];
+  installer.found += count;
+  if (installer.state != SourceState::kFailed) {
+    installer.state = SourceState::kFound;
+  }
+}
+
 std::vector<std::string> TextLinesOf(const std::string& text) {
   std::vector<std::string> lines;
   for (size_t start = 0; start < text.size();) {

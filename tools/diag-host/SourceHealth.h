@@ -44,6 +44,10 @@ struct ProductNodeTexts {
 std::vector<SourceHealth> ReadSourceHealth(const ProductNodeTexts& node,
                                            const std::vector<InstalledProduct>& products);
 
+// Counts `count` products found apart from the report (an account's own, with --all-users) for
+// the installer source, which then reads as found unless it failed.
+void AddInstallerProducts(std::vector<SourceHealth>& sources, size_t count);
+
 // The lines of a text, at its line feeds; none for an empty text, no empty last one.
 std::vector<std::string> TextLinesOf(const std::string& text);
 

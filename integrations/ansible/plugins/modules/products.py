@@ -8,11 +8,12 @@ __metaclass__ = type
 
 DOCUMENTATION = r"""
 ---
-module: zorvex_products
+module: products
 short_description: List the Zorvex products installed on a host
 description:
   - Runs the installed Zorvex check through C(diag-host --format products) and returns the products
-    it found, one flat record each, with the check's status code.
+    it found, one flat record each, with the check's status code, the health of each product
+    source when C(diag-host) reports it, and what was collected where and when.
   - Only reads; supports check mode, in which it runs just the same.
   - Fails when C(diag-host) is missing, cannot load the check, or the check gives no report.
 options:
@@ -44,11 +45,11 @@ author:
 
 EXAMPLES = r"""
 - name: Gather the installed Zorvex products
-  zorvex_products:
+  zorvex.checker.products:
   register: zorvex
 
 - name: Use a diag-host outside /usr/bin and a test installer tree
-  zorvex_products:
+  zorvex.checker.products:
     diag_host: /opt/zorvex-checker/bin/diag-host
     installer_root: /srv/corva
 
@@ -110,6 +111,32 @@ message:
   returned: success
   type: str
   sample: ""
+sources:
+  description:
+    - Per product source, as C(diag-host) reports it (found N, failed with its message, not present,
+      not consulted); empty when this C(diag-host) does not report it.
+  returned: success
+  type: list
+  elements: dict
+collected:
+  description: When the check ran, in UTC, ISO 8601 to the second.
+  returned: always
+  type: str
+  sample: "2026-12-08T09:00:00Z"
+host_name:
+  description: The host's own name (its node name).
+  returned: always
+  type: str
+os:
+  description: The host's operating system, C(PRETTY_NAME) of its os-release.
+  returned: always
+  type: str
+  sample: Debian GNU/Linux 12 (bookworm)
+diag_host_version:
+  description: What C(diag-host --version) says, empty when it could not run.
+  returned: always
+  type: str
+  sample: diag-host 1.0
 ansible_facts:
   description: The same as C(zorvex_products), C(zorvex_status) and C(zorvex_message).
   returned: success
@@ -118,6 +145,8 @@ ansible_facts:
 
 import json
 import os
+import shlex
+import time
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -129,7 +158,7 @@ def diag_host_command(params):
     return command + ["--format", "products"]
 
 
-def read_documents(module, output):
+def read_documents(module, output, facts):
     """One JSON document per check that ran, one per line."""
     documents = []
     for line in output.splitlines():
@@ -139,10 +168,56 @@ def read_documents(module, output):
             documents.append(json.loads(line))
         except ValueError as error:
             module.fail_json(msg="diag-host printed a line that is not JSON (%s): %s"
-                             % (error, line))
+                             % (error, line), **facts)
     if not documents:
-        module.fail_json(msg="diag-host ran no check: is the Zorvex check plug-in installed?")
+        module.fail_json(msg="diag-host ran no check: is the Zorvex check plug-in installed?",
+                         **facts)
     return documents
+
+
+def os_name():
+    """PRETTY_NAME of the host's os-release, as systemd reads it (quotes and escapes dropped)."""
+    for path in ("/etc/os-release", "/usr/lib/os-release"):
+        try:
+            with open(path) as release:
+                for line in release:
+                    if line.startswith("PRETTY_NAME="):
+                        words = shlex.split(line[len("PRETTY_NAME="):])
+                        return " ".join(words)
+        except (IOError, OSError, ValueError):
+            continue
+    return ""
+
+
+def where_and_when(module):
+    """What a row needs besides the products: when and where they were collected, and by what."""
+    facts = dict(
+        collected=time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()),
+        host_name=os.uname()[1],
+        os=os_name(),
+        diag_host_version="",
+    )
+    if os.access(module.params["diag_host"], os.X_OK):
+        rc, out, dummy = module.run_command([module.params["diag_host"], "--version"])
+        if rc == 0:
+            facts["diag_host_version"] = out.strip()
+    return facts
+
+
+def sources_of(documents):
+    """Per-source health of every check, tagged with its check when several ran."""
+    sources = []
+    for document in documents:
+        reported = document.get("sources") or []
+        if isinstance(reported, dict):
+            reported = [dict(value, source=name) if isinstance(value, dict)
+                        else dict(source=name, state=value)
+                        for name, value in reported.items()]
+        for source in reported:
+            if len(documents) > 1:
+                source = dict(source, check=document.get("check", ""))
+            sources.append(source)
+    return sources
 
 
 def main():
@@ -155,11 +230,12 @@ def main():
         supports_check_mode=True,
     )
     diag_host = module.params["diag_host"]
+    facts = where_and_when(module)
     if not os.access(diag_host, os.X_OK):
         module.fail_json(
             msg="%s is not installed (or not executable): install the Zorvex check package on this "
             "host (the fleet playbook does so when zorvex_deb names the .deb), or point diag_host "
-            "at its diag-host" % diag_host
+            "at its diag-host" % diag_host, **facts
         )
 
     command = diag_host_command(module.params)
@@ -168,10 +244,10 @@ def main():
     if rc not in (0, 2, 3):
         module.fail_json(
             msg="diag-host failed with status %d: %s" % (rc, err.strip() or "no message"),
-            rc=rc, stdout=out, stderr=err, cmd=command,
+            rc=rc, stdout=out, stderr=err, cmd=command, **facts
         )
 
-    documents = read_documents(module, out)
+    documents = read_documents(module, out, facts)
     products = [product for document in documents for product in document["products"]]
     status = max(document["status"] for document in documents)
     message = "\n".join(document["message"] for document in documents if document["message"])
@@ -180,7 +256,9 @@ def main():
         products=products,
         status=status,
         message=message,
+        sources=sources_of(documents),
         ansible_facts=dict(zorvex_products=products, zorvex_status=status, zorvex_message=message),
+        **facts
     )
 
 
