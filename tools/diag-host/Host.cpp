@@ -35,11 +35,29 @@ bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std:
   return true;
 }
 
+// The search of a folder that cannot be read finds nothing and says only that no database was
+// found; the operator learns here which folder was meant.
+void WarnUnlessReadableDirectory(const char* option, const std::string& directory) {
+  std::error_code failure;
+  const auto type = std::filesystem::status(directory, failure).type();
+  const std::string problem = type == std::filesystem::file_type::not_found ? "does not exist"
+                              : failure ? "cannot be reached: " + failure.message()
+                              : type != std::filesystem::file_type::directory ? "is not a directory"
+                              : access(directory.c_str(), R_OK | X_OK) != 0
+                                  ? "cannot be read by this user"
+                                  : "";
+  if (!problem.empty()) {
+    Complain("warning: " + std::string(option) + " " + directory + " " + problem +
+             "; no installer database can be found there");
+  }
+}
+
 }  // namespace
 
 bool Host::PrepareGlobals(std::string& error) {
   if (options_.installerRoot) {
     installerRoot_ = std::filesystem::absolute(*options_.installerRoot).string();
+    WarnUnlessReadableDirectory("--installer-root", installerRoot_);
   }
   if (root_) {
     installerRoot_ = root_->installerRoot();
@@ -49,6 +67,8 @@ bool Host::PrepareGlobals(std::string& error) {
       Complain(
           "note: the superuser's own installer directory is never searched; "
           "--user-installer-dir has no effect");
+    } else {
+      WarnUnlessReadableDirectory("--user-installer-dir", *options_.userInstallerDir);
     }
     return UserInstallerSuffix(*options_.userInstallerDir, userInstallerDir_, error);
   }

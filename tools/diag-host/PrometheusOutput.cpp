@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 
 #include "HostStatus.h"
@@ -35,10 +36,25 @@ class PrometheusOutput : public Output {
     if (!file_) {
       std::cout << text;
     } else if (!WriteWholeFile(*file_, text, error)) {
-      Complain(error);
+      Complain(MissingFolder(*file_).value_or(error));
       return kCannotWrite;
     }
     return kClean;
+  }
+
+  // The collector's folder is made by whoever installs the collector; saying so beats "No such
+  // file or directory" about a temporary name.
+  static std::optional<std::string> MissingFolder(const std::string& file) {
+    const std::filesystem::path folder =
+        std::filesystem::absolute(std::filesystem::path(file)).parent_path();
+    std::error_code failure;
+    if (std::filesystem::status(folder, failure).type() != std::filesystem::file_type::not_found) {
+      return std::nullopt;
+    }
+    return "cannot write " + file + ": the folder " + folder.string() +
+           " does not exist; node_exporter's package creates its textfile folder "
+           "(/var/lib/prometheus/node-exporter on Debian), any other folder must be created "
+           "first (mkdir -p)";
   }
 
  private:

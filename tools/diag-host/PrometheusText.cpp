@@ -6,8 +6,6 @@
 
 namespace {
 
-const char* const kSources[] = {"installer", "dpkg", "rpm"};
-
 std::string Number(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
@@ -49,6 +47,13 @@ void PrometheusMetrics::Add(const ProductList& list, int status, double seconds,
   seconds_ += seconds;
   startedAt_ = empty_ ? startedAt : std::min(startedAt_, startedAt);
   empty_ = false;
+  for (const SourceHealth& health : list.sources) {
+    for (size_t index = 0; index < 3; ++index) {
+      if (health.source == kSourceNames[index] && !SourceUp(health.state)) {
+        sourceUp_[index] = false;
+      }
+    }
+  }
 }
 
 std::string PrometheusMetrics::Text() const {
@@ -69,7 +74,7 @@ std::string PrometheusMetrics::Text() const {
     }
   }
   text += GaugeFamily("zorvex_products", "Number of Zorvex products found, by source.");
-  for (const char* source : kSources) {
+  for (const char* source : kSourceNames) {
     const auto count = std::count_if(
         products_.begin(), products_.end(),
         [source](const InstalledProduct& product) { return product.source == source; });
@@ -95,5 +100,12 @@ std::string PrometheusMetrics::Text() const {
   text += GaugeFamily("zorvex_check_last_run_timestamp_seconds",
                       "When the check last ran, in seconds since the epoch.");
   text += "zorvex_check_last_run_timestamp_seconds " + Number("%.3f", startedAt_) + "\n";
+  text += GaugeFamily("zorvex_source_up",
+                      "1 when the source found products, found none or is not on this machine; "
+                      "0 when it failed or the report does not say.");
+  for (size_t index = 0; index < 3; ++index) {
+    text += "zorvex_source_up{" + LabelPair("source", kSourceNames[index]) + "} " +
+            (sourceUp_[index] ? "1" : "0") + "\n";
+  }
   return text;
 }

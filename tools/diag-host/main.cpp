@@ -10,6 +10,7 @@
 #include "HostStatus.h"
 #include "Output.h"
 #include "PluginDirectory.h"
+#include "StandardOutput.h"
 
 namespace {
 
@@ -25,10 +26,7 @@ int Refuse(const HostOptions& options, const std::string& reason, int status,
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& arguments) {
   HostOptions options;
   std::string error;
   if (!ParseHostOptions(arguments, options, error)) {
@@ -54,4 +52,11 @@ int main(int argc, char** argv) {
   }
   Host host(options, MakeOutput(options));
   return host.Run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PrepareStandardOutput();
+  return FinishStandardOutput(Run(std::vector<std::string>(argv + 1, argv + argc)));
 }
