@@ -1,10 +1,8 @@
 #include "BInstallerChecker.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
-
+#include "Account.h"
 #include "CheckerHelper.h"
 #include "FindOutput.h"
 #include "InstallerDatabase.h"
@@ -68,26 +66,6 @@ bool AddComponent(const InstallerComponent& component, const std::string& cacheP
   return true;
 }
 
-// The effective user's home directory from the account database, or nullopt without an account
-// or a home. getpwuid_r: the record of getpwuid lives in storage that every thread shares.
-std::optional<std::string> HomeDirectory(uid_t user) {
-  const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 1024);
-  passwd record{};
-  passwd* account = nullptr;
-  int error = 0;
-  // No account record needs a megabyte; a lookup that keeps asking for more has failed.
-  constexpr size_t kLargestBuffer = 1 << 20;
-  while ((error = getpwuid_r(user, &record, buffer.data(), buffer.size(), &account)) == ERANGE &&
-         buffer.size() < kLargestBuffer) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (error != 0 || account == nullptr || account->pw_dir == nullptr) {
-    return std::nullopt;
-  }
-  return std::string(account->pw_dir);
-}
-
 }  // namespace
 
 bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::string>& caches,
@@ -138,16 +116,21 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
   return true;
 }
 
-bool BInstallerChecker::GetAppInfo(std::string& text) {
-  std::string errors;
+bool BInstallerChecker::ReadCaches(std::string& map, std::string& failures) {
   for (const std::string& cachePath : CachePaths) {
     std::string databaseText;
     if (GetAppInfo(cachePath + GlobalText(DB_NAME), cachePath, databaseText)) {
-      SpliceMap(text, databaseText);
+      SpliceMap(map, databaseText);
     } else {
-      errors += databaseText;
+      failures += databaseText;
     }
   }
+  return !map.empty() && map != kEmptyMap;
+}
+
+bool BInstallerChecker::GetAppInfo(std::string& text) {
+  std::string errors;
+  ReadCaches(text, errors);
   if (text.empty()) {
     text = errors;
     return false;
