@@ -283,6 +283,11 @@ ShellCommand::ShellCommand(const std::string& command, const CommandLimits& limi
     : command_(command),
       deadline_(std::min(Clock::now() + limits.deadline, limits.latest)),
       outputCap_(limits.outputCap) {
+  // A command whose deadline has passed (the run's, shared by its commands) is not started.
+  if (Clock::now() >= deadline_) {
+    overrun_ = true;
+    return;
+  }
   Launch launch(command);
   if (!OpenPipe(output_, launch.output)) {
     return;
@@ -330,12 +335,13 @@ int ShellCommand::Run(const std::string& command, std::string& output,
 
 int ShellCommand::Collect(std::string& output) {
   if (helper_ <= 0) {
-    fate_ = Fate::kNotStarted;
-    return kFailed;
+    fate_ = overrun_ ? Fate::kPastDeadline : Fate::kNotStarted;
+    return overrun_ ? kEnded : kFailed;
   }
   while (!Settled()) {
     Serve({this});
   }
+  DrainReadable();
   // A process the command left behind holding its output ends with it.
   if (overrun_ || output_ >= 0) {
     EndGroup();
@@ -435,6 +441,18 @@ void ShellCommand::ServeReady(const pollfd& output, const pollfd& status) {
   }
   if (status.revents != 0 && !overrun_) {
     ReadStatus();
+  }
+}
+
+// Reads what the output holds now, without waiting: after the grace, output that arrived in
+// time is still taken, however late it is collected.
+void ShellCommand::DrainReadable() {
+  while (output_ >= 0 && !overrun_) {
+    pollfd ready = {output_, POLLIN, 0};
+    if (poll(&ready, 1, 0) <= 0 || ready.revents == 0) {
+      return;
+    }
+    ReadOutput();
   }
 }
 

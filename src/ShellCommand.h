@@ -82,6 +82,7 @@ class ShellCommand {
 
  private:
   void ServeReady(const pollfd& output, const pollfd& status);
+  void DrainReadable();
   void ReadOutput();
   void AppendChunks(const char* data, size_t size);
   void ReadStatus();
