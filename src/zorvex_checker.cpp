@@ -1,7 +1,6 @@
 #include "zorvex_checker.h"
 
 #include <pthread.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstring>
@@ -169,38 +168,17 @@ std::mutex runLock;
 
 namespace {
 
-// SQLite's own process-wide locks, which a run may hold for a moment (its allocator, opening a
-// file). Held across a fork, as the C library holds its allocator's, so that none is copied held
-// into a child.
-const int kSqliteLocks[] = {SQLITE_MUTEX_STATIC_MAIN, SQLITE_MUTEX_STATIC_OPEN,
-                            SQLITE_MUTEX_STATIC_VFS1, SQLITE_MUTEX_STATIC_LRU,
-                            SQLITE_MUTEX_STATIC_PMEM, SQLITE_MUTEX_STATIC_PRNG,
-                            SQLITE_MUTEX_STATIC_MEM};
-
-void TakeSqliteLocks() {
-  for (const int id : kSqliteLocks) {
-    sqlite3_mutex_enter(sqlite3_mutex_alloc(id));
-  }
-}
-
-void ReleaseSqliteLocks() {
-  for (auto id = std::rbegin(kSqliteLocks); id != std::rend(kSqliteLocks); ++id) {
-    sqlite3_mutex_leave(sqlite3_mutex_alloc(*id));
-  }
-}
-
 // A child forked while another thread runs the check has only the forking thread: the run lock
 // and the installer's list of caches are the other thread's, caught in the middle of its run.
 // The child starts them afresh (what the other thread held stays unreleased there), so that a
 // check in the child runs instead of waiting for a thread that does not exist.
 void StartRunStateAfresh() {
-  ReleaseSqliteLocks();
   new (&runLock) std::mutex();
   new (&BInstallerChecker::CachePaths) std::vector<std::string>();
 }
 
 // Registered for as long as the library is loaded: unloading it removes the handlers.
-const int kForkHandlers = pthread_atfork(TakeSqliteLocks, ReleaseSqliteLocks, StartRunStateAfresh);
+const int kForkHandlers = pthread_atfork(nullptr, nullptr, StartRunStateAfresh);
 
 }  // namespace
 

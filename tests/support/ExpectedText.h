@@ -52,8 +52,9 @@ std::string PrettyReport(const std::string& command, const std::vector<ExpectedP
 std::string PrettyReportOfText(const std::string& command, const std::string& mapText);
 
 // The whole report in its pretty form when nothing was found, with `information` after the
-// nothing-found text's fixed first line.
-std::string PrettyNothingFoundReport(const std::string& information);
+// nothing-found text's fixed first line, and `message` as the node's "Message" when not empty.
+std::string PrettyNothingFoundReport(const std::string& information,
+                                     const std::string& message = "");
 
 }  // namespace testsupport
 
