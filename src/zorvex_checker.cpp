@@ -102,7 +102,9 @@ std::string FailureMessage(const std::string& failures) {
     return std::string();
   }
   std::string message = kFailedSources + failures;
-  message.pop_back();  // each failure ends in a line feed; the message does not
+  if (message.back() == '\n') {
+    message.pop_back();  // each failure ends in a line feed; the message does not
+  }
   return message;
 }
 

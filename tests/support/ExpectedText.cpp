@@ -118,8 +118,9 @@ std::string PrettyReport(const std::string& command, const std::vector<ExpectedP
   return PrettyAround(Node(MapTree(products), 0, command));
 }
 
-std::string PrettyReportOfText(const std::string& command, const std::string& mapText) {
-  return PrettyAround(Node(json_tokener_parse(mapText.c_str()), 0, command));
+std::string PrettyReportOfText(const std::string& command, const std::string& mapText,
+                               const std::string& message) {
+  return PrettyAround(Node(json_tokener_parse(mapText.c_str()), 0, command, message));
 }
 
 std::string PrettyNothingFoundReport(const std::string& information, const std::string& message) {
