@@ -8,6 +8,7 @@
 #include <map>
 #include <tuple>
 
+#include "Account.h"
 #include "CheckerHelper.h"
 #include "FindOutput.h"
 #include "InstallerDatabase.h"
@@ -126,26 +127,6 @@ bool ReadDatabase(const std::string& databasePath, const std::string& cachePath,
   return true;
 }
 
-// The effective user's home directory from the account database, or nullopt without an account
-// or a home. getpwuid_r: the record of getpwuid lives in storage that every thread shares.
-std::optional<std::string> HomeDirectory(uid_t user) {
-  const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 1024);
-  passwd record{};
-  passwd* account = nullptr;
-  int error = 0;
-  // No account record needs a megabyte; a lookup that keeps asking for more has failed.
-  constexpr size_t kLargestBuffer = 1 << 20;
-  while ((error = getpwuid_r(user, &record, buffer.data(), buffer.size(), &account)) == ERANGE &&
-         buffer.size() < kLargestBuffer) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (error != 0 || account == nullptr || account->pw_dir == nullptr) {
-    return std::nullopt;
-  }
-  return std::string(account->pw_dir);
-}
-
 }  // namespace
 
 bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::string>& caches,
@@ -195,26 +176,31 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
   return ReadDatabase(databasePath, cachePath, run, text);
 }
 
-bool BInstallerChecker::GetAppInfo(std::string& text) {
+bool BInstallerChecker::ReadCaches(std::string& map, std::string& failures) {
   InstallerRun run;
-  std::string errors;
   size_t unread = 0;
   for (const std::string& cachePath : CachePaths) {
-    if (run.budget.Spent() && !errors.empty()) {
+    if (run.budget.Spent() && !failures.empty()) {
       ++unread;
       continue;
     }
     std::string databaseText;
     if (ReadDatabase(cachePath + GlobalText(DB_NAME), cachePath, run, databaseText)) {
-      SpliceMap(text, databaseText);
+      SpliceMap(map, databaseText);
     } else {
-      errors += databaseText;
+      failures += databaseText;
     }
   }
   if (unread != 0) {
-    errors += std::to_string(unread) + " more Zivaro Zizovirad databases were not read.\n";
+    failures += std::to_string(unread) + " more Zivaro Zizovirad databases were not read.\n";
   }
-  errors += SearchFailures;
+  failures += SearchFailures;
+  return !map.empty() && map != kEmptyMap;
+}
+
+bool BInstallerChecker::GetAppInfo(std::string& text) {
+  std::string errors;
+  ReadCaches(text, errors);
   if (text.empty()) {
     text = errors;
     return false;

@@ -46,6 +46,12 @@ class BInstallerChecker {
   // SearchFailures alone.
   static bool GetAppInfo(std::string& text);
 
+  // GetAppInfo with the two kinds of text apart: splices the product maps of the databases that
+  // were read into `map` (empty on entry; "{ }" when they hold no visible product) and appends the
+  // messages of those that failed to `failures`, in CachePaths order. Returns true when `map`
+  // holds a visible product.
+  static bool ReadCaches(std::string& map, std::string& failures);
+
   // Reads the database at `databasePath` whose package cache is under `cachePath` (ending in
   // "/"), as ReadInstallerDatabase does. Returns true with its product-map text, json-c's spaced
   // form, "{ }" when it holds no visible product; false with a message ending in a line feed. A

@@ -11,4 +11,9 @@ std::vector<std::string> CheckerHelper::SplitString(std::string text, std::strin
   return SplitAtPattern(text, pattern);
 }
 
-int CheckerHelper::GetOsType() { return CommandsAhead::OsType(); }
+int CheckerHelper::GetOsType() {
+  std::string ignored;
+  return ProbeOsType(ignored);
+}
+
+int CheckerHelper::ProbeOsType(std::string& failure) { return CommandsAhead::OsType(failure); }

@@ -26,8 +26,10 @@ class CheckerHelper {
   static std::vector<std::string> SplitString(std::string text, std::string pattern);
 
   // The package manager as ManagerProbe finds it: on every call outside a run, once per run within
-  // one.
+  // one. OS_TYPE_NONE also where the probe cannot tell (it could not run, or was killed).
   static int GetOsType();
+  // GetOsType, saying in `failure` why the probe could not tell; empty when it could.
+  static int ProbeOsType(std::string& failure);
 };
 
 #endif  // ZORVEX_CHECKER_HELPER_H

@@ -16,6 +16,9 @@ const struct {
 
 }  // namespace
 
+ManagerProbe::ManagerProbe()
+    : deadline_(std::chrono::steady_clock::now() + CommandLimits().deadline) {}
+
 std::string ManagerProbe::Command() const {
   const std::string program = kManagers[manager_].program;
   // Minimal images ship no "which"; the shell can still tell.
@@ -23,7 +26,19 @@ std::string ManagerProbe::Command() const {
                     : "which " + program + " 2>/dev/null";
 }
 
-void ManagerProbe::Take(int status) {
+CommandLimits ManagerProbe::Limits() const {
+  CommandLimits limits;
+  limits.latest = deadline_;
+  return limits;
+}
+
+void ManagerProbe::Take(int status, const std::string& failure) {
+  if (!failure.empty()) {
+    // A probe that was killed or never ran says nothing about the managers.
+    failure_ = "Cannot tell whether dpkg or rpm is installed. " + failure;
+    answer_ = OS_TYPE_NONE;
+    return;
+  }
   if (!shellTest_ && status == kCommandNotFound) {
     shellTest_ = true;
     return;
@@ -39,22 +54,28 @@ void ManagerProbe::Take(int status) {
 CommandsAhead* CommandsAhead::run_ = nullptr;
 
 CommandsAhead::CommandsAhead(const char* debianListing, const char* rpmListing)
-    : listings_{nullptr, debianListing, rpmListing} {
-  ahead_.emplace(probe_.Command(), CommandLimits());
+    : deadline_(std::chrono::steady_clock::now() + CommandLimits().deadline),
+      listings_{nullptr, debianListing, rpmListing} {
+  ahead_.emplace(probe_.Command(), Limits());
   run_ = this;
 }
 
 CommandsAhead::~CommandsAhead() { run_ = nullptr; }
 
-int CommandsAhead::OsType() {
+int CommandsAhead::OsType(std::string& failure) {
   if (run_ != nullptr) {
-    return run_->Answer();
+    const ManagerProbe& probe = run_->Answer();
+    failure = probe.Failure();
+    return probe.Answer();
   }
   ManagerProbe probe;
   while (!probe.Answered()) {
+    ShellCommand started(probe.Command(), probe.Limits());
     std::string ignored;
-    probe.Take(ShellCommand::Run(probe.Command(), ignored, CommandLimits()));
+    const int status = started.Collect(ignored);
+    probe.Take(status, started.Failure());
   }
+  failure = probe.Failure();
   return probe.Answer();
 }
 
@@ -64,36 +85,53 @@ int CommandsAhead::Run(const std::string& command, std::string& output) {
   }
   CommandsAhead& run = *run_;
   if (run.probe_.Answered() && run.ahead_ && command == run.listings_[run.probe_.Answer()]) {
-    const int status = run.ahead_->Collect(output);
+    const int status = run.Collect(*run.ahead_, output);
     run.ahead_.reset();
     return status;
   }
-  ShellCommand started(command, CommandLimits());
+  ShellCommand started(command, run.Limits());
   while (!started.Settled()) {
     ShellCommand::Serve({&started, run.ahead_ ? &*run.ahead_ : nullptr});
     run.MoveOn();
   }
-  return started.Collect(output);
+  return run.Collect(started, output);
 }
 
-int CommandsAhead::Answer() {
+const ManagerProbe& CommandsAhead::Answer() {
   while (!probe_.Answered()) {
     ShellCommand::Serve({&*ahead_});
     MoveOn();
   }
-  return probe_.Answer();
+  return probe_;
+}
+
+CommandLimits CommandsAhead::Limits() const {
+  CommandLimits limits;
+  limits.latest = deadline_;
+  return limits;
+}
+
+// Collects `command`, noting it when it did not run to an end of its own.
+int CommandsAhead::Collect(ShellCommand& command, std::string& output) {
+  const int status = command.Collect(output);
+  const std::string failure = command.Failure();
+  if (!failure.empty()) {
+    failures_ += failure + "\n";
+  }
+  return status;
 }
 
 // Collects a probe command that has ended and starts what its answer calls for.
 void CommandsAhead::MoveOn() {
   while (!probe_.Answered() && ahead_->Settled()) {
     std::string ignored;
-    probe_.Take(ahead_->Collect(ignored));
+    const int status = Collect(*ahead_, ignored);
+    probe_.Take(status, ahead_->Failure());
     ahead_.reset();
     if (!probe_.Answered()) {
-      ahead_.emplace(probe_.Command(), CommandLimits());
-    } else if (listings_[probe_.Answer()] != nullptr) {
-      ahead_.emplace(listings_[probe_.Answer()], CommandLimits());
+      ahead_.emplace(probe_.Command(), Limits());
+    } else if (listings_[probe_.Answer()] != nullptr && probe_.Failure().empty()) {
+      ahead_.emplace(listings_[probe_.Answer()], Limits());
     }
   }
 }

@@ -1,5 +1,10 @@
 #include "FindOutput.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
 #include "Split.h"
 
 namespace {
@@ -17,6 +22,13 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 
 // A directory named "-delete" would otherwise delete whatever lies under the working directory.
 std::string FindStartingPoint(const std::string& directory) {
+  if (!directory.empty() && directory[0] != '/') {
+    const std::unique_ptr<char, decltype(&std::free)> folder(getcwd(nullptr, 0), &std::free);
+    if (folder != nullptr && folder.get()[0] == '/') {
+      const std::string base = folder.get();
+      return base + (base == "/" ? "" : "/") + directory;
+    }
+  }
   const bool looksLikeExpression =
       !directory.empty() && (directory[0] == '-' || directory == "!" || directory == "(" ||
                              directory == ")" || directory == ",");

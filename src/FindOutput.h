@@ -7,8 +7,10 @@
 // How the installer source asks find for its databases and reads the answer, apart from running
 // it.
 
-// `directory` as find's first argument: "./" in front where find would read it as part of its
-// expression (a leading "-", or "!", "(", ")", ","); otherwise as it is.
+// `directory` as find's first argument. Commands run in "/", so a relative one is made absolute
+// against this process's working folder, where the host meant it (unless that folder is gone);
+// what is left relative gets "./" in front where find would read it as part of its expression (a
+// leading "-", or "!", "(", ")", ","). Otherwise as it is.
 std::string FindStartingPoint(const std::string& directory);
 
 // Appends the cache directory (with its final "/") of every path to a `dbName` file in find's

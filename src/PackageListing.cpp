@@ -30,8 +30,10 @@ bool ListingToText(const std::string& listing, FileLine fileLine, std::string& t
 
 bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
                            FileLine fileLine, std::string& text) {
-  if (CheckerHelper::GetOsType() != osType) {
-    text = skipMessage;
+  std::string failure;
+  if (CheckerHelper::ProbeOsType(failure) != osType) {
+    // A probe that could not tell is not a machine without this package manager.
+    text = failure.empty() ? skipMessage : failure;
     return false;
   }
   std::string listing;

@@ -19,8 +19,8 @@ using FileLine = void (*)(std::string_view line, std::vector<std::string_view>& 
 bool ListingToText(const std::string& listing, FileLine fileLine, std::string& text);
 
 // The road both package sources take: unless GetOsType gives `osType`, `text` becomes
-// `skipMessage` and nothing runs; a listing `command` that fails gives "Cannot obtain installed
-// package."; otherwise ListingToText with `fileLine`.
+// `skipMessage` (or, where the probe could not tell, why) and nothing runs; a listing `command`
+// that fails gives "Cannot obtain installed package."; otherwise ListingToText with `fileLine`.
 bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
                            FileLine fileLine, std::string& text);
 

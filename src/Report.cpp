@@ -53,11 +53,10 @@ std::string WrittenReport(const AddNode& addNode) {
 }  // namespace
 
 std::string ProductsReport(const std::string& command, const std::string& map,
-                           const std::string* behind) {
-  const auto report = [&command](json_object* value) {
+                           const std::string* behind, const std::string& failure) {
+  const auto report = [&command, &failure](json_object* value) {
     return WrittenReport([&](json_object* products) {
-      JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, std::string(), command, 0u,
-                            value);
+      JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, failure, command, 0u, value);
     });
   };
   // The frame around the stand-in, with the map re-indented straight into its place.
@@ -83,8 +82,9 @@ std::string ProductsReport(const std::string& command, const std::string& map,
   return out;
 }
 
-std::string MessageReport(const std::string& message) {
-  return WrittenReport([&message](json_object* products) {
-    JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, message);
+std::string MessageReport(const std::string& message, const std::string& failure) {
+  return WrittenReport([&message, &failure](json_object* products) {
+    JsonNode::AddJsonNode(products, kProductsNode, JsonNode::kInfo, failure, std::string(), 0u,
+                          message);
   });
 }

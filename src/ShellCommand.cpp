@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,12 +11,14 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
+#include "Account.h"
 #include "Split.h"
-
-extern char** environ;
 
 namespace {
 
@@ -24,6 +28,14 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kChunkSize = 255;
 // How long the process group has to end after SIGTERM before it gets SIGKILL.
 constexpr std::chrono::milliseconds kTermGrace{500};
+// How long output is still read once the command's status is known: what the command printed is
+// in the pipe by then, and another process holding the pipe (a worker the host forked while the
+// pipe was open, a process the command left behind) is not waited for.
+constexpr std::chrono::milliseconds kDrainGrace{200};
+// What the helper passes on for a shell it could not start: no wait status looks like it.
+constexpr int kNotStartedStatus = -1;
+// A read's room, on the heap: the runner may run on a thread with a small stack.
+constexpr size_t kReadSize = 16384;
 // The highest descriptor closed one by one where close_range is missing.
 constexpr int kDescriptorScanLimit = 65536;
 // The status of a command that cannot be run, as the shell gives it.
@@ -32,35 +44,86 @@ constexpr int kCannotRun = 127;
 // end while the library is busy elsewhere.
 constexpr int kOutputPipeSize = 1 << 20;
 
-// PATH with only its absolute entries: an empty or relative one would let a program in the host's
-// working folder stand in for a system tool.
-std::string AbsoluteEntries(const std::string& path) {
+// The fixed search path of a privileged run whose PATH keeps no folder that only root can change.
+const char* const kSystemPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+// The variables of the host that children get: the host's own choice of dpkg database, which
+// tests and demonstrations point at a folder of their own. Every other one could steer a tool
+// (its options, its libraries, its configuration), so the children do not get it.
+const char* const kPassedOn[] = {"DPKG_ADMINDIR"};
+
+// The entries of the search path `path` that `keep` keeps, in order.
+template <typename Keep>
+std::string KeptEntries(const std::string& path, const Keep& keep) {
   std::vector<std::string_view> entries;
   SplitAtCharacter(path, ':', entries);
   std::string kept;
   for (const std::string_view entry : entries) {
-    if (!entry.empty() && entry[0] == '/') {
+    if (!entry.empty() && entry[0] == '/' && keep(std::string(entry))) {
       kept.append(kept.empty() ? "" : ":").append(entry);
     }
   }
   return kept;
 }
 
+// Whether `folder` is a folder that only root can change: it is root's and writable by no one
+// else, and so is every folder above it, except that one with the sticky bit (as /tmp) may be
+// writable by others, who cannot rename or remove what root put there.
+bool OnlyRootCanChange(const std::string& folder) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(folder.c_str(), nullptr),
+                                                       &std::free);
+  if (resolved == nullptr) {
+    return false;
+  }
+  std::string path = resolved.get();
+  for (bool itself = true;; itself = false) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != 0) {
+      return false;
+    }
+    const bool othersWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (othersWrite && (itself || (status.st_mode & S_ISVTX) == 0)) {
+      return false;
+    }
+    if (path == "/") {
+      return true;
+    }
+    const size_t slash = path.rfind('/');
+    path.resize(slash == 0 ? 1 : slash);
+  }
+}
+
+// The search path of a privileged run: the host's folders that only root can change, else the
+// system's. A folder another user owns would let that user's "dpkg" run as root.
+std::string PrivilegedPath(const std::string& path) {
+  const std::string kept = KeptEntries(path, OnlyRootCanChange);
+  return kept.empty() ? kSystemPath : kept;
+}
+
+// Root, or a program that runs with more rights than the user who started it.
+bool Privileged() { return geteuid() == 0 || getauxval(AT_SECURE) != 0; }
+
 std::vector<std::string> ChildEnvironment() {
   std::vector<std::string> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const std::string variable = *entry;
-    if (variable.rfind("LC_ALL=", 0) == 0) {
-      continue;
+  const char* path = getenv("PATH");
+  const std::string hostPath = path != nullptr ? path : "";
+  // Only absolute entries: an empty or relative one would let a program in the host's working
+  // folder stand in for a system tool.
+  const std::string searched =
+      Privileged() ? PrivilegedPath(hostPath)
+                   : KeptEntries(hostPath, [](const std::string& /*folder*/) { return true; });
+  // None left: the shell's own default search path applies.
+  if (!searched.empty()) {
+    environment.push_back("PATH=" + searched);
+  }
+  // The tools read their user configuration (rpm's macros, dpkg's options) from HOME: it is the
+  // effective user's own, never one that a host kept from another user.
+  const std::optional<std::string> home = HomeDirectory(geteuid());
+  environment.push_back("HOME=" + home.value_or("/"));
+  for (const char* name : kPassedOn) {
+    const char* value = getenv(name);
+    if (value != nullptr) {
+      environment.push_back(std::string(name) + "=" + value);
     }
-    if (variable.rfind("PATH=", 0) == 0) {
-      const std::string path = AbsoluteEntries(variable.substr(5));
-      if (!path.empty()) {
-        environment.push_back("PATH=" + path);
-      }
-      continue;
-    }
-    environment.push_back(variable);
   }
   // grep in another locale may take a listing for binary data and print nothing of it.
   environment.emplace_back("LC_ALL=C");
@@ -163,11 +226,15 @@ void DefaultSignalDispositions() {
 // its raw wait status on. It keeps every signal blocked, so no host handler runs in it.
 [[noreturn]] void RunHelper(const Launch& launch) {
   setpgid(0, 0);
+  // Not the host's working folder, which may be gone or be a place a tool should not look.
+  if (chdir("/") != 0) {
+    PassOnStatus(launch.status, kNotStartedStatus);
+  }
   DefaultSignalDispositions();
   // With the output pipe in place as standard output, the status pipe is the only descriptor kept
   // above the standard streams, and exec closes it, as it is close-on-exec.
   if (dup2(launch.output, STDOUT_FILENO) < 0) {
-    PassOnStatus(launch.status, kCannotRun << 8);
+    PassOnStatus(launch.status, kNotStartedStatus);
   }
   const auto kept = static_cast<unsigned int>(launch.status);
   CloseFrom(STDERR_FILENO + 1, kept - 1);
@@ -183,7 +250,7 @@ void DefaultSignalDispositions() {
   close(STDOUT_FILENO);
   if (shell < 0) {
     // Told apart from a status that never arrives: a shell that cannot start is a plain failure.
-    PassOnStatus(launch.status, ShellCommand::kFailed << 8);
+    PassOnStatus(launch.status, kNotStartedStatus);
   }
   int status = 0;
   while (waitpid(shell, &status, 0) < 0) {
@@ -213,7 +280,14 @@ int MillisecondsUntil(Clock::time_point deadline) {
 }  // namespace
 
 ShellCommand::ShellCommand(const std::string& command, const CommandLimits& limits)
-    : deadline_(Clock::now() + limits.deadline), outputCap_(limits.outputCap) {
+    : command_(command),
+      deadline_(std::min(Clock::now() + limits.deadline, limits.latest)),
+      outputCap_(limits.outputCap) {
+  // A command whose deadline has passed (the run's, shared by its commands) is not started.
+  if (Clock::now() >= deadline_) {
+    overrun_ = true;
+    return;
+  }
   Launch launch(command);
   if (!OpenPipe(output_, launch.output)) {
     return;
@@ -261,12 +335,15 @@ int ShellCommand::Run(const std::string& command, std::string& output,
 
 int ShellCommand::Collect(std::string& output) {
   if (helper_ <= 0) {
-    return kFailed;
+    fate_ = overrun_ ? Fate::kPastDeadline : Fate::kNotStarted;
+    return overrun_ ? kEnded : kFailed;
   }
   while (!Settled()) {
     Serve({this});
   }
-  if (overrun_) {
+  DrainReadable();
+  // A process the command left behind holding its output ends with it.
+  if (overrun_ || output_ >= 0) {
     EndGroup();
   }
   CloseDescriptors();
@@ -278,12 +355,45 @@ int ShellCommand::Collect(std::string& output) {
   }
   std::string().swap(printed_);
   if (overrun_) {
+    fate_ = outputRead_ > outputCap_ ? Fate::kPastCap : Fate::kPastDeadline;
     return kEnded;
   }
-  return statusKnown_ ? DecodeStatus(rawStatus_) : kUnknown;
+  if (!statusKnown_) {
+    fate_ = Fate::kUnknown;
+    return kUnknown;
+  }
+  if (rawStatus_ == kNotStartedStatus) {
+    fate_ = Fate::kNotStarted;
+    return kFailed;
+  }
+  const int status = DecodeStatus(rawStatus_);
+  fate_ = status > 128 ? Fate::kSignalled : Fate::kRan;
+  signal_ = status - 128;
+  return status;
 }
 
-bool ShellCommand::Settled() const { return overrun_ || (output_ < 0 && status_ < 0); }
+std::string ShellCommand::Failure() const {
+  const std::string command = "The command \"" + command_ + "\" ";
+  switch (fate_) {
+    case Fate::kRan:
+      return std::string();
+    case Fate::kNotStarted:
+      return command + "could not be started.";
+    case Fate::kPastDeadline:
+      return command + "was ended at its deadline.";
+    case Fate::kPastCap:
+      return command + "was ended for printing more than it may.";
+    case Fate::kSignalled:
+      return command + "was ended by signal " + std::to_string(signal_) + ".";
+    case Fate::kUnknown:
+      break;
+  }
+  return command + "ended with a status that could not be learnt.";
+}
+
+bool ShellCommand::Settled() const {
+  return overrun_ || (status_ < 0 && (output_ < 0 || Clock::now() >= drainEnd_));
+}
 
 void ShellCommand::Serve(std::initializer_list<ShellCommand*> commands) {
   std::vector<pollfd> watched;
@@ -294,7 +404,8 @@ void ShellCommand::Serve(std::initializer_list<ShellCommand*> commands) {
     watched.push_back({live ? command->output_ : -1, POLLIN, 0});
     watched.push_back({live ? command->status_ : -1, POLLIN, 0});
     if (live) {
-      const int left = MillisecondsUntil(command->deadline_);
+      const int left =
+          MillisecondsUntil(command->status_ < 0 ? command->drainEnd_ : command->deadline_);
       wait = wait < 0 ? left : std::min(wait, left);
     }
   }
@@ -320,8 +431,9 @@ void ShellCommand::Serve(std::initializer_list<ShellCommand*> commands) {
 
 void ShellCommand::ServeReady(const pollfd& output, const pollfd& status) {
   if (output.revents == 0 && status.revents == 0) {
-    // Nothing left to read and not ended: still running, which past the deadline ends it.
-    overrun_ = Clock::now() >= deadline_;
+    // Nothing left to read and not ended: still running, which past the deadline ends it. One
+    // whose status is known is only drained.
+    overrun_ = status_ >= 0 && Clock::now() >= deadline_;
     return;
   }
   if (output.revents != 0) {
@@ -332,10 +444,25 @@ void ShellCommand::ServeReady(const pollfd& output, const pollfd& status) {
   }
 }
 
+// Reads what the output holds now, without waiting: after the grace, output that arrived in
+// time is still taken, however late it is collected.
+void ShellCommand::DrainReadable() {
+  while (output_ >= 0 && !overrun_) {
+    pollfd ready = {output_, POLLIN, 0};
+    if (poll(&ready, 1, 0) <= 0 || ready.revents == 0) {
+      return;
+    }
+    ReadOutput();
+  }
+}
+
 // Printing past the cap overruns the command.
 void ShellCommand::ReadOutput() {
-  char buffer[16384];
-  const ssize_t got = read(output_, buffer, sizeof buffer);
+  if (!readRoom_) {
+    readRoom_.reset(new char[kReadSize]);
+  }
+  char* buffer = readRoom_.get();
+  const ssize_t got = read(output_, buffer, kReadSize);
   if (got <= 0) {
     if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
       CloseIfOpen(output_);
@@ -379,6 +506,7 @@ void ShellCommand::ReadStatus() {
   }
   statusKnown_ = got == static_cast<ssize_t>(sizeof rawStatus_);
   CloseIfOpen(status_);  // all there is to learn
+  drainEnd_ = Clock::now() + kDrainGrace;
 }
 
 void ShellCommand::EndGroup() {

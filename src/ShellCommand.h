@@ -7,21 +7,25 @@
 #include <chrono>
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 // How long a command may run and how much it may print before it is ended. A default-constructed
 // value holds the library's fixed limits: 60 seconds and 64 MiB (dpkg's listing of 100,000 family
-// packages is under 7 MB).
+// packages is under 7 MB). `latest`, when earlier, ends it sooner: the commands of one run share
+// the run's deadline.
 struct CommandLimits {
   std::chrono::milliseconds deadline{std::chrono::seconds(60)};
   size_t outputCap = size_t{64} << 20;
+  std::chrono::steady_clock::time_point latest = std::chrono::steady_clock::time_point::max();
 };
 
 // One command line run as "/bin/sh -c <command>" in a process group of its own, its standard
-// output read through a pipe of its own. Standard input and standard error are the host's; no
-// other descriptor reaches the command. The command gets the host's environment, except that
-// PATH keeps only its absolute entries (and is left out when none remains, so that the shell's
-// own default applies) and LC_ALL is "C".
+// output read through a pipe of its own, in the folder "/". Standard input and standard error are
+// the host's; no other descriptor reaches the command. The command's environment is given, not
+// inherited: PATH (the host's absolute entries; for root or a set-id program only the folders
+// that only root can change, else the system's), HOME from the effective user's account, the
+// host's DPKG_ADMINDIR and LC_ALL "C".
 //
 // The exit status is learnt from a helper process that waits for the shell and passes the status
 // on through a pipe, so it does not depend on what the host does with SIGCHLD or on whether the
@@ -56,11 +60,18 @@ class ShellCommand {
   // process group gets SIGTERM, then SIGKILL after a short grace). Call once.
   int Collect(std::string& output);
 
+  // After Collect: empty when the command ran to an end of its own, whatever its status; otherwise
+  // a sentence naming the command and saying why not (it could not be started, was ended at its
+  // deadline or cap, was killed by a signal, or its status could not be learnt). Such a status
+  // says nothing about what the command was asked.
+  std::string Failure() const;
+
   // Starts `command` and collects it.
   static int Run(const std::string& command, std::string& output, const CommandLimits& limits);
 
-  // True once Collect has nothing left to wait for: the command has ended and closed its output,
-  // or it is to be ended (past its cap, or still running at its deadline), or it never started.
+  // True once Collect has nothing left to wait for: the command has ended and its output is
+  // closed, or was drained for a short grace after its status arrived (whoever else holds it), or
+  // it is to be ended (past its cap, or still running at its deadline), or it never started.
   bool Settled() const;
 
   // One poll over the pipes of the unsettled `commands` (null ones are passed over), waiting at
@@ -71,6 +82,7 @@ class ShellCommand {
 
  private:
   void ServeReady(const pollfd& output, const pollfd& status);
+  void DrainReadable();
   void ReadOutput();
   void AppendChunks(const char* data, size_t size);
   void ReadStatus();
@@ -78,6 +90,9 @@ class ShellCommand {
   void CloseDescriptors();
   void Reap();
 
+  enum class Fate { kRan, kNotStarted, kPastDeadline, kPastCap, kSignalled, kUnknown };
+
+  std::string command_;
   pid_t helper_ = -1;
   int output_ = -1;
   int status_ = -1;
@@ -90,6 +105,10 @@ class ShellCommand {
   bool chunkCut_ = false;
   int rawStatus_ = 0;
   bool statusKnown_ = false;
+  std::chrono::steady_clock::time_point drainEnd_;
+  std::unique_ptr<char[]> readRoom_;
+  Fate fate_ = Fate::kRan;
+  int signal_ = 0;
 };
 
 // `text` in single quotes for the shell, so that blanks and metacharacters stay part of one word

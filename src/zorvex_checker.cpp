@@ -1,5 +1,7 @@
 #include "zorvex_checker.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -59,6 +61,9 @@ check_descriptor* checkers[] = {&app_check_struct, nullptr};
 const char* const kNoProducts =
     "No installed Zorvex products are discovered. Additional information: \n";
 
+const char* const kFailedSources =
+    "ERROR: Not every source of products could be read; what they hold is missing here.\n";
+
 // Asks one source; a source that cannot start keeps its message and makes the status an error.
 template <typename Source>
 SourceResult AskSource(int& status) {
@@ -70,6 +75,37 @@ SourceResult AskSource(int& status) {
   result.text.clear();
   result.found = Source::GetAppInfo(result.text);
   return result;
+}
+
+// The installer source, whose failed databases cost only their own products: the map of those
+// that were read is its text, and their messages are added to `failures` (and are its text when
+// the map holds no product).
+SourceResult AskInstaller(int& status, std::string& failures) {
+  SourceResult result;
+  if (!BInstallerChecker::Initialize(result.text)) {
+    status = kStatusError;
+    return result;
+  }
+  result.text.clear();
+  std::string databaseFailures;
+  result.found = BInstallerChecker::ReadCaches(result.text, databaseFailures);
+  if (!result.found) {
+    result.text = databaseFailures;
+  }
+  failures += databaseFailures;
+  return result;
+}
+
+// The product node's message of a run in which something failed; none when nothing did.
+std::string FailureMessage(const std::string& failures) {
+  if (failures.empty()) {
+    return std::string();
+  }
+  std::string message = kFailedSources + failures;
+  if (message.back() == '\n') {
+    message.pop_back();  // each failure ends in a line feed; the message does not
+  }
+  return message;
 }
 
 std::string NoProductsText(const SourceResult& installer, const SourceResult& debian) {
@@ -98,7 +134,12 @@ int ScanWords(const std::string& report, int status) {
 }  // namespace
 
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
-                   const SourceResult& rpm, int status, std::string& out) {
+                   const SourceResult& rpm, int status, std::string& out,
+                   const std::string& failures) {
+  const std::string failure = FailureMessage(failures);
+  if (!failures.empty()) {
+    status = kStatusError;
+  }
   // The first choice whose sources found products: its first source's map, the second's spliced
   // behind it, under the command that describes them.
   const struct {
@@ -115,11 +156,11 @@ int AssembleReport(const SourceResult& installer, const SourceResult& debian,
   for (const auto& choice : choices) {
     if (choice.first->found && (choice.second == nullptr || choice.second->found)) {
       out = ProductsReport(choice.command, choice.first->text,
-                           choice.second != nullptr ? &choice.second->text : nullptr);
+                           choice.second != nullptr ? &choice.second->text : nullptr, failure);
       return ScanWords(out, status);
     }
   }
-  out = MessageReport(NoProductsText(installer, debian));
+  out = MessageReport(NoProductsText(installer, debian), failure);
   return status;
 }
 
@@ -127,15 +168,33 @@ int AssembleReport(const SourceResult& installer, const SourceResult& debian,
 // environment is read from the process's.
 std::mutex runLock;
 
+namespace {
+
+// A child forked while another thread runs the check has only the forking thread: the run lock
+// and the installer's list of caches are the other thread's, caught in the middle of its run.
+// The child starts them afresh (what the other thread held stays unreleased there), so that a
+// check in the child runs instead of waiting for a thread that does not exist.
+void StartRunStateAfresh() {
+  new (&runLock) std::mutex();
+  new (&BInstallerChecker::CachePaths) std::vector<std::string>();
+}
+
+// Registered for as long as the library is loaded: unloading it removes the handlers.
+const int kForkHandlers = pthread_atfork(nullptr, nullptr, StartRunStateAfresh);
+
+}  // namespace
+
 int test(std::string& out) {
   const std::lock_guard<std::mutex> serialised(runLock);
   // The package manager's probe and listing run while the installer source searches and reads.
   const CommandsAhead ahead(kDpkgListCommand, kRpmQueryCommand);
   int status = kStatusOk;
-  const SourceResult installer = AskSource<BInstallerChecker>(status);
+  std::string failures;
+  const SourceResult installer = AskInstaller(status, failures);
   const SourceResult debian = AskSource<AptChecker>(status);
   const SourceResult rpm = AskSource<RpmChecker>(status);
-  return AssembleReport(installer, debian, rpm, status, out);
+  failures += ahead.Failures();
+  return AssembleReport(installer, debian, rpm, status, out, failures);
 }
 
 namespace {

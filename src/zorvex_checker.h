@@ -10,7 +10,8 @@
 // The status codes of a run.
 constexpr int kStatusOk = 0;     // the report says what was found, or that nothing was
 constexpr int kStatusFail = 2;   // a report of found products holds "FAIL"
-constexpr int kStatusError = 3;  // it holds "ERROR", a source could not start, or the run stopped
+constexpr int kStatusError = 3;  // it holds "ERROR", a source could not start or failed, or the run
+                                 // stopped
 
 // What one product source said: its product-map text when `found`, otherwise its message.
 struct SourceResult {
@@ -26,9 +27,13 @@ int test(std::string& out);
 
 // The assembly step of `test`, apart from the sources: chooses or merges the sources' texts,
 // replaces `out` with the report and returns the status code, starting from `status` (3 when a
-// source could not start, else 0).
+// source could not start, else 0). `failures` (each ending in a line feed) says what failed in the
+// run, as opposed to what is not there: installer databases that could not be read, commands that
+// could not run to an end of their own. When it is not empty, the product node's "Message" begins
+// with "ERROR" and carries it, and the status is 3; without failures the report is as before.
 int AssembleReport(const SourceResult& installer, const SourceResult& debian,
-                   const SourceResult& rpm, int status, std::string& out);
+                   const SourceResult& rpm, int status, std::string& out,
+                   const std::string& failures = std::string());
 
 // The report an entry point hands on when memory ran out: MessageReport of this text, kept as a
 // fixed text so that handing it on needs no memory.

@@ -133,12 +133,18 @@ TEST_F(OsTypeProbe, WithoutWhichTheShellStillFindsTheManagers) {
   EXPECT_EQ(CheckerHelper::GetOsType(), OS_TYPE_RPM);
 }
 
-// No real which can be made to die by a signal; a stand-in that kills itself does.
-TEST_F(OsTypeProbe, WhichKilledBySignalFindsNothing) {
+// No real which can be made to die by a signal; a stand-in that kills itself does. It finds
+// nothing, and the probe says it cannot tell rather than that neither manager is there.
+TEST_F(OsTypeProbe, WhichKilledBySignalFindsNothingAndCannotTell) {
   tools.Link({"dpkg", "rpm", "kill"});
   tools.Script("which", "kill -KILL $$");
   UsePath();
   EXPECT_EQ(CheckerHelper::GetOsType(), OS_TYPE_NONE);
+  std::string failure;
+  EXPECT_EQ(CheckerHelper::ProbeOsType(failure), OS_TYPE_NONE);
+  EXPECT_EQ(failure,
+            "Cannot tell whether dpkg or rpm is installed. The command \"which dpkg 2>/dev/null\" "
+            "was ended by signal 9.");
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // Reading find's answer, without running find.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "FindOutput.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -28,11 +32,22 @@ TEST(TakeCaches, NothingInsideLeavesTheCachesAsTheyWere) {
   EXPECT_EQ(caches, std::vector<std::string>{"/kept/"});
 }
 
-TEST(FindStartingPoint, OnlyWhatFindWouldReadAsAnExpressionIsPrefixed) {
-  EXPECT_EQ(FindStartingPoint("-delete"), "./-delete");
-  EXPECT_EQ(FindStartingPoint("("), "./(");
+// find runs in "/": a relative folder is the working folder's, and none is read as an expression.
+TEST(FindStartingPoint, RelativeFoldersAreTheWorkingFoldersAndNeverAnExpression) {
+  const std::string here = std::filesystem::current_path().string();
+  EXPECT_EQ(FindStartingPoint("-delete"), here + "/-delete");
+  EXPECT_EQ(FindStartingPoint("a-b"), here + "/a-b");
   EXPECT_EQ(FindStartingPoint("/var/corva"), "/var/corva");
-  EXPECT_EQ(FindStartingPoint("a-b"), "a-b");
+  // The working folder gone: what stays relative gets "./" where find would read an expression.
+  EXPECT_EQ(testsupport::RunInChild([] {
+              const testsupport::TempDir dir;
+              if (chdir(dir.path().c_str()) != 0 || rmdir(dir.path().c_str()) != 0) {
+                return std::string("cannot remove the working folder");
+              }
+              return FindStartingPoint("-delete") + " " + FindStartingPoint("(") + " " +
+                     FindStartingPoint("a-b");
+            }),
+            "./-delete ./( a-b");
 }
 
 }  // namespace

@@ -841,7 +841,8 @@ TEST_F(InstallerSource, FolderNamesThatLookLikeFindExpressionsAreStartingPoints)
 
   work.Write("-delete/packagemanager.db", "");
   EXPECT_TRUE(BInstallerChecker::FindCaches("-delete", caches, message));
-  EXPECT_EQ(caches, std::vector<std::string>{"./-delete/"});
+  // Made absolute against the working folder, since find itself runs in "/".
+  EXPECT_EQ(caches, std::vector<std::string>{work / "-delete/"});
   EXPECT_EQ(DirectoryEntries(work / "keep"),
             (std::vector<std::string>{"other", "packagemanager.db"}));
 }

@@ -325,6 +325,34 @@ TEST(AssembleReport, TextThatDoesNotParseGivesNull) {
   EXPECT_NE(report.find("\"Value\":null"), std::string::npos);
 }
 
+// What failed in a run is carried in either form as the node's message, with "ERROR", and makes
+// the status 3, whatever other words the report holds; without failures nothing changes.
+TEST(AssembleReport, FailuresGiveTheMessageAndStatus3InEitherForm) {
+  const SourceResult map{"{ \"WARNING product\": { \"RetVal\": \"INFO\", \"Value\": { } } }", true};
+  const SourceResult none{"", false};
+  const std::string failures = "first failure\nsecond failure\n";
+  const std::string message =
+      "ERROR: Not every source of products could be read; what they hold is missing here.\n"
+      "first failure\nsecond failure";
+  const struct {
+    const SourceResult& debian;
+    std::string withFailures;
+    std::string without;
+  } forms[] = {
+      {map, testsupport::PrettyReportOfText("Parse installed dpkg packages", map.text, message),
+       testsupport::PrettyReportOfText("Parse installed dpkg packages", map.text)},
+      {none, testsupport::PrettyNothingFoundReport("", message),
+       testsupport::PrettyNothingFoundReport("")},
+  };
+  for (const auto& form : forms) {
+    std::string report;
+    EXPECT_EQ(AssembleReport(none, form.debian, none, 0, report, failures), 3);
+    EXPECT_EQ(report, form.withFailures);
+    EXPECT_EQ(AssembleReport(none, form.debian, none, 0, report), 0);
+    EXPECT_EQ(report, form.without);
+  }
+}
+
 // The fixed report handed on when memory runs out is the one json-c writes for its text.
 TEST(MessageReport, FixedOutOfMemoryReportIsTheWrittenOne) {
   EXPECT_EQ(MessageReport(kOutOfMemoryMessage), kOutOfMemoryReport);

@@ -3,7 +3,9 @@
 // or take timer signals run in children of their own (through the library: tests/e2e/HostTest.cpp).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "Account.h"
 #include "ShellCommand.h"
 #include "TestSupport.h"
 
@@ -78,9 +81,74 @@ TEST(ShellCommand, OutputPastTheCapEndsTheCommand) {
             "0:" + std::string(1 << 20, 'x'));
 }
 
-// Output held open by a process left behind is waited for only until the deadline.
-TEST(ShellCommand, OutputHeldOpenEndsAtTheDeadline) {
-  EXPECT_EQ(Outcome("echo started; sleep 30 &", kShort), "124:started\n");
+// Once the status is known, output that another process holds open is drained for a short grace,
+// not waited for until the deadline; what the command left behind in its group is ended.
+TEST(ShellCommand, OutputHeldOpenAfterTheStatusIsDrainedForAGrace) {
+  const testsupport::HangGuard guard(30);
+  std::string output;
+  EXPECT_EQ(ShellCommand::Run(InGroup("echo started; sleep 60 &"), output, CommandLimits()), 0);
+  EXPECT_EQ(output.substr(output.find('\n') + 1), "started\n");
+  EXPECT_EQ(testsupport::LiveGroupMembers(std::stoi(output)), 0u);
+}
+
+// Why a command did not run to an end of its own, which its status alone cannot tell (a command
+// that could not start has status 1, as one that found nothing).
+TEST(ShellCommand, FailureSaysWhyACommandDidNotRunToItsEnd) {
+  const struct {
+    std::string command;
+    CommandLimits limits;
+    std::string failure;
+  } cases[] = {
+      {"exit 1", CommandLimits(), ""},
+      {"kill -KILL $$", CommandLimits(), "was ended by signal 9."},
+      {"sleep 30", kShort, "was ended at its deadline."},
+      {"yes", kShort, "was ended for printing more than it may."},
+      {"kill -KILL -$(cut -d' ' -f5 /proc/$$/stat)", CommandLimits(),
+       "ended with a status that could not be learnt."},
+  };
+  for (const auto& each : cases) {
+    ShellCommand command(each.command, each.limits);
+    std::string output;
+    command.Collect(output);
+    const std::string expected =
+        each.failure.empty() ? "" : "The command \"" + each.command + "\" " + each.failure;
+    EXPECT_EQ(command.Failure(), expected);
+  }
+  // No process can be made: an ordinary user at a process limit of one.
+  const std::optional<testsupport::TestAccount> user = testsupport::TestUserAccount();
+  if (geteuid() != 0 || !user) {
+    GTEST_SKIP() << "a process limit binds ordinary users only: needs root and the test account";
+  }
+  EXPECT_EQ(RunInChild([&user] {
+              testsupport::BecomeUser(user->uid, user->gid);
+              const rlimit one{1, 1};
+              setrlimit(RLIMIT_NPROC, &one);
+              ShellCommand command("true", CommandLimits());
+              std::string output;
+              const int status = command.Collect(output);
+              return std::to_string(status) + ":" + command.Failure();
+            }),
+            "1:The command \"true\" could not be started.");
+}
+
+// The runner keeps its buffers off the stack: a host thread with a 20 KiB stack can run it.
+TEST(ShellCommand, RunsOnAThreadWithASmallStack) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers enlarge every frame: the stack a run needs is not measured here";
+#endif
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, size_t{20} * 1024), 0);
+  std::string outcome;
+  pthread_t thread;
+  const auto body = [](void* result) -> void* {
+    *static_cast<std::string*>(result) = Outcome("head -c 100000 /dev/zero | tr '\\0' x");
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, body, &outcome), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  EXPECT_EQ(outcome, "0:" + std::string(100000, 'x'));
 }
 
 TEST(ShellCommand, StatusThatCannotBeKnownIsAFailure) {
@@ -118,17 +186,58 @@ TEST(ShellCommand, ChunksAreThoseOfFgetsAcrossLargeReads) {
   EXPECT_EQ(Outcome("printf 'ab\\000%0300d\\n' 0"), "0:ab" + std::string(48, '0') + "\n");
 }
 
-TEST(ShellCommand, EnvironmentHasAbsolutePathEntriesAndTheCLocale) {
-  const ScopedEnv locale("LC_ALL", "fr_FR.UTF-8");
-  const ScopedEnv kept("ZORVEX_KEPT", "yes");
-  const char* shown = "tr '\\0' '\\n' </proc/$$/environ | grep -E '^(PATH|LC_ALL|ZORVEX_KEPT)='";
-  {
-    const ScopedEnv path("PATH", "bin::/usr/bin:.:/bin:");
-    EXPECT_EQ(Outcome(shown), "0:PATH=/usr/bin:/bin\nZORVEX_KEPT=yes\nLC_ALL=C\n");
+// The children's environment is given, not inherited: a root host's PATH keeps only the folders
+// that only root can change (else the system's), an ordinary user's its absolute entries; HOME is
+// the account's; of the host's variables only DPKG_ADMINDIR passes; the working folder is "/".
+TEST(ShellCommand, ChildrenAreGivenTheirEnvironment) {
+  const std::optional<testsupport::TestAccount> user = testsupport::TestUserAccount();
+  if (geteuid() != 0 || !user) {
+    GTEST_SKIP() << "root's rules and an ordinary user's: needs root and the test account";
   }
-  // Nothing absolute left: no PATH at all, and the shell searches its own default.
-  const ScopedEnv path("PATH", ".:tools");
-  EXPECT_EQ(Outcome(shown), "0:ZORVEX_KEPT=yes\nLC_ALL=C\n");
+  const TempDir rootOwned;
+  const TempDir usersOwn;
+  const TempDir othersWrite;
+  ASSERT_EQ(chmod(rootOwned.path().c_str(), 0755), 0);
+  ASSERT_EQ(chown(usersOwn.path().c_str(), user->uid, user->gid), 0);
+  ASSERT_EQ(chmod(othersWrite.path().c_str(), 0777), 0);
+  const ScopedEnv locale("LC_ALL", "fr_FR.UTF-8");
+  const ScopedEnv dropped("ZORVEX_DROPPED", "yes");
+  const ScopedEnv home("HOME", usersOwn.path());
+  const ScopedEnv admin("DPKG_ADMINDIR", "/srv/dpkg");
+  const std::string shown =
+      "tr '\\0' '\\n' </proc/$$/environ | grep -E "
+      "'^(PATH|HOME|LC_ALL|ZORVEX_DROPPED|DPKG_ADMINDIR)=';"
+      " pwd";
+  const std::string rest = "DPKG_ADMINDIR=/srv/dpkg\nLC_ALL=C\n/\n";
+  const std::string rootHome = HomeDirectory(0).value_or("none");
+  const std::string hostPath = "bin::" + usersOwn.path() + ":" + othersWrite.path() +
+                               ":/usr/bin:.:" + rootOwned.path() + ":/bin:";
+  const struct {
+    std::string path;
+    bool asUser;
+    std::string shown;
+  } cases[] = {
+      {hostPath, false, "PATH=/usr/bin:" + rootOwned.path() + ":/bin\nHOME=" + rootHome + "\n"},
+      {".:tools:" + usersOwn.path(), false,
+       "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\nHOME=" + rootHome +
+           "\n"},
+      {hostPath, true,
+       "PATH=" + usersOwn.path() + ":" + othersWrite.path() + ":/usr/bin:" + rootOwned.path() +
+           ":/bin\nHOME=" + user->home + "\n"},
+      // Nothing absolute left for an ordinary user: no PATH, and the shell's own default applies.
+      {".:tools", true, "HOME=" + user->home + "\n"},
+  };
+  for (const auto& each : cases) {
+    const ScopedEnv path("PATH", each.path);
+    EXPECT_EQ(RunInChild([&] {
+                if (each.asUser) {
+                  testsupport::BecomeUser(user->uid, user->gid);
+                }
+                return Outcome(shown);
+              }),
+              "0:" + each.shown + rest)
+        << each.path << (each.asUser ? " as the user" : " as root");
+  }
 }
 
 // The host's own descriptors, inheritable or not, and an open database stay with the host; the

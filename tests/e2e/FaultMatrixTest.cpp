@@ -4,6 +4,7 @@
 // there: an installer database beside the broken one, and a product of the real dpkg.
 #include <gtest/gtest.h>
 #include <json-c/json.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,10 @@ const char* const kNoPackage = "Cannot obtain installed package.";
 const char* const kNoCaches = "Cannot obtain paths to package manager databases.";
 const char* const kDpkgSkipped =
     "Obtaining information about products installed by dpkg is skipped.";
+const std::string kFailedSources =
+    "ERROR: Not every source of products could be read; what they hold is missing here.\n";
+const char* const kWhichDpkg = "The command \"which dpkg 2>/dev/null\" ";
+const char* const kCannotTell = "Cannot tell whether dpkg or rpm is installed. ";
 const char* const kInstallDirQuery = "SELECT PATH FROM INSTALL_DIR;";
 const char* const kComponentQuery = "SELECT ID, VERSION FROM COMPONENT ORDER BY ID, VERSION;";
 
@@ -115,18 +120,29 @@ class FaultMatrix : public ::testing::Test {
     return report;
   }
 
-  // The installer data fails with `message`: beside the dpkg product, the report shows that
-  // product alone (the installer's message reaches only a report without products); without it,
-  // the nothing-found text holds the good database's map and then the message.
+  // The installer data fails with `message`, which costs only the failed database's products:
+  // the good database's product is reported beside the dpkg product and without it, and the
+  // product node's message says what failed, with "ERROR", and the run's status is 3.
   void ExpectInstallerFailure(const std::string& message) const {
     {
       const DpkgAdminDir admin({kRuntime});
-      const ReportSummary report = Check();
-      EXPECT_EQ(report.command, kDpkgCommand);
-      EXPECT_EQ(report.products, std::vector<std::string>{kRuntimeName});
+      ExpectGoodProductDespite(Check(), message, true);
+      EXPECT_EQ(plugin_.RunMain().status, 3);
     }
     const DpkgAdminDir admin({kOtherVendor});
-    EXPECT_EQ(Check().information, GoodMap() + message + "\n\n" + kNoPackage);
+    ExpectGoodProductDespite(Check(), message, false);
+  }
+
+  // The good database's product, beside the dpkg product or without it, and the failure.
+  static void ExpectGoodProductDespite(const ReportSummary& report, const std::string& message,
+                                       bool withDpkg) {
+    EXPECT_EQ(report.command, withDpkg ? kBothCommand : kInstallerCommand);
+    std::vector<std::string> products = {"Title g"};
+    if (withDpkg) {
+      products.emplace_back(kRuntimeName);
+    }
+    EXPECT_EQ(report.products, products);
+    EXPECT_EQ(report.message, kFailedSources + message);
   }
 
   // The installer data is read: its products, sorted, then the dpkg product.
@@ -145,6 +161,7 @@ class FaultMatrix : public ::testing::Test {
     const ReportSummary report = Check();
     EXPECT_EQ(report.command, kInstallerCommand);
     EXPECT_EQ(report.products, std::vector<std::string>{"Title g"});
+    EXPECT_EQ(report.message, "");
     plugin_.SetInstallerRoot(tree_ / "absent");
     EXPECT_EQ(Check().information, std::string(kNoCaches) + "\n" + kDpkgSkipped);
   }
@@ -200,16 +217,15 @@ TEST_F(FaultMatrix, CacheFolderThatDisappearsBetweenSearchAndRead) {
                            Cache("bad") + "'\nexit $status");
   const char* path = std::getenv("PATH");
   const ScopedEnv withWrapper("PATH", tools.path() + ":" + (path != nullptr ? path : ""));
+  const std::string message = CannotOpen(Cache("bad"), "unable to open database file");
   InstallerCache(Cache("bad"), {{"b", "1"}});
   {
     const DpkgAdminDir admin({kRuntime});
-    EXPECT_EQ(Check().products, std::vector<std::string>{kRuntimeName});
+    ExpectGoodProductDespite(Check(), message, true);
   }
   InstallerCache(Cache("bad"), {{"b", "1"}});
   const DpkgAdminDir admin({kOtherVendor});
-  EXPECT_EQ(
-      Check().information,
-      GoodMap() + CannotOpen(Cache("bad"), "unable to open database file") + "\n\n" + kNoPackage);
+  ExpectGoodProductDespite(Check(), message, false);
 }
 
 // A database swapped for a FIFO after the search would hold the run until a writer came.
@@ -302,6 +318,25 @@ class FaultMatrixAsUser : public FaultMatrix {
 
 }  // namespace
 
+// No process may start (fork fails with EAGAIN under RLIMIT_NPROC): every command is a failure
+// that the message names, and the run is not taken for a machine without installer data or dpkg.
+TEST_F(FaultMatrixAsUser, CommandsThatCannotStartAreFailures) {
+  const DpkgAdminDir admin({kRuntime});
+  OpenToEveryone(admin.path());
+  const testsupport::TestAccount user = *account_;
+  const ReportSummary report = SummarizeComplete(testsupport::RunInChild([&] {
+    testsupport::BecomeUser(user.uid, user.gid);
+    const rlimit one{1, 1};
+    setrlimit(RLIMIT_NPROC, &one);
+    return plugin_.RunCheck();
+  }));
+  const std::string notStarted = std::string(kWhichDpkg) + "could not be started.";
+  EXPECT_EQ(report.information, std::string(kNoCaches) + "\n" + kCannotTell + notStarted);
+  EXPECT_EQ(report.message.rfind(kFailedSources + "The command \"find -H ", 0), 0u)
+      << report.message;
+  EXPECT_NE(report.message.find(notStarted), std::string::npos) << report.message;
+}
+
 // Idle, the database is read as immutable; with a writer at work, its "-shm" (which the user may
 // only read) is used read-only. Neither needs a file the user cannot create.
 TEST_F(FaultMatrixAsUser, WalDatabaseInAFolderTheUserMayNotWrite) {
@@ -339,24 +374,21 @@ TEST_F(FaultMatrixAsUser, WalThatIsAFifo) {
   std::ofstream(database + "-shm").put('\0');
   const HangGuard guard(60);
   const DpkgAdminDir admin({kOtherVendor});
-  EXPECT_EQ(CheckAsUser(admin).information,
-            GoodMap() + CannotOpen(Cache("bad"), "its -wal file is a FIFO, not a regular file") +
-                "\n\n" + kNoPackage);
+  ExpectGoodProductDespite(CheckAsUser(admin),
+                           CannotOpen(Cache("bad"), "its -wal file is a FIFO, not a regular file"),
+                           false);
 }
 
 TEST_F(FaultMatrixAsUser, DatabaseTheUserMayNotRead) {
   InstallerCache(Cache("bad"), {{"b", "1"}});
   ASSERT_EQ(chmod((Cache("bad") + "packagemanager.db").c_str(), 0600), 0);
+  const std::string message = CannotOpen(Cache("bad"), "unable to open database file");
   {
     const DpkgAdminDir admin({kRuntime});
-    const ReportSummary report = CheckAsUser(admin);
-    EXPECT_EQ(report.command, kDpkgCommand);
-    EXPECT_EQ(report.products, std::vector<std::string>{kRuntimeName});
+    ExpectGoodProductDespite(CheckAsUser(admin), message, true);
   }
   const DpkgAdminDir admin({kOtherVendor});
-  EXPECT_EQ(
-      CheckAsUser(admin).information,
-      GoodMap() + CannotOpen(Cache("bad"), "unable to open database file") + "\n\n" + kNoPackage);
+  ExpectGoodProductDespite(CheckAsUser(admin), message, false);
 }
 
 // ---- Manifests ----
@@ -493,11 +525,21 @@ TEST(FaultMatrixListing, RpmListingOfAHundredThousandPackages) {
   json_object_put(map);
 }
 
-// A killed probe has failed: no package manager counts as found, and neither is run.
+// A probe that cannot tell is not a machine without dpkg: killed, the installer's products stand
+// with a message naming the probe and status 3; without them, the dpkg source says the same.
 TEST_F(FaultMatrix, WhichKilledBySignal) {
   const DpkgAdminDir admin({kRuntime});
   const ToolsOnPath path({"dpkg", "dpkg-query", "grep", "find"}, "kill -KILL $$");
-  ExpectNoPackageManager();
+  const std::string killed = std::string(kWhichDpkg) + "was ended by signal 9.";
+  const ReportSummary report = Check();
+  EXPECT_EQ(report.command, kInstallerCommand);
+  EXPECT_EQ(report.products, std::vector<std::string>{"Title g"});
+  EXPECT_EQ(report.message, kFailedSources + killed);
+  EXPECT_EQ(plugin_.RunMain().status, 3);
+  plugin_.SetInstallerRoot(tree_ / "absent");
+  const ReportSummary nothing = Check();
+  EXPECT_EQ(nothing.information, std::string(kNoCaches) + "\n" + kCannotTell + killed);
+  EXPECT_EQ(nothing.message, kFailedSources + killed);
 }
 
 TEST_F(FaultMatrix, MissingWhichLeavesTheProbeToTheShell) {

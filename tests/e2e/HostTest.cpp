@@ -11,6 +11,7 @@
 #include <csignal>
 #include <string>
 
+#include "AptChecker.h"
 #include "LoadedPlugin.h"
 #include "TestSupport.h"
 #include "zorvex_checker.h"
@@ -78,8 +79,14 @@ TEST(Host, DpkgPrintingWithoutEndFailsTheListing) {
   LoadedPlugin plugin;
   plugin.SetInstallerRoot(empty.path());
   const testsupport::HangGuard guard(60);
-  EXPECT_EQ(SummarizeComplete(plugin.RunCheck()).information,
+  const e2e::ReportSummary report = SummarizeComplete(plugin.RunCheck());
+  EXPECT_EQ(report.information,
             "Cannot obtain paths to package manager databases.\n" + std::string(kCannotList));
+  // A listing that was ended is a failure, not a machine without family packages.
+  EXPECT_EQ(report.message,
+            "ERROR: Not every source of products could be read; what they hold is missing here.\n"
+            "The command \"" +
+                std::string(kDpkgListCommand) + "\" was ended for printing more than it may.");
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -113,6 +113,7 @@ ReportSummary Summarize(const std::string& report) {
   json_object* node =
       Member(Member(Member(Member(root, "Value"), "APP"), "Value"), "Zorvex products");
   json_object* value = Member(node, "Value");
+  summary.message = Text(Member(node, "Message"));
   if (json_object_is_type(value, json_type_string)) {
     const std::string text = Text(value);
     const std::string first = testsupport::kNoProductsLine;

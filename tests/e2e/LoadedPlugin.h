@@ -64,6 +64,7 @@ struct ReportSummary {
   // Per product, the "Value" text of each of its details ("Version", "Path", ...).
   std::map<std::string, std::map<std::string, std::string>> details;
   std::string information;  // the nothing-found text after its fixed first line
+  std::string message;      // the product node's "Message": what failed, in either form
 };
 
 // Reads `report` back. A report that is not complete JSON leaves everything but `complete` empty.

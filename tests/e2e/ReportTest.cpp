@@ -255,15 +255,21 @@ TEST_F(ReportTest, NothingFoundWhenEverySourceStarted) {
   EXPECT_EQ(RunBothWays(PrettyNothingFoundReport("Cannot obtain installed package.")), 0);
 }
 
-// The installer's own message ends in a line feed, which leaves an empty line before dpkg's.
+// The installer's own message ends in a line feed, which leaves an empty line before dpkg's. A
+// database that failed is a failure: the node's message says so, and the status is 3.
 TEST_F(ReportTest, NothingFoundShowsTheInstallerMessageWithItsLineFeed) {
   tree_.Write("corva/broken/packagemanager.db", "not a database, though the name says so\n");
   plugin_.SetInstallerRoot(tree_ / "corva");
   const DpkgAdminDir admin({kOtherVendor});
+  const std::string failure =
+      "Error while compiling SQL statement \"SELECT PATH FROM INSTALL_DIR;\": file is not a "
+      "database";
   EXPECT_EQ(RunBothWays(PrettyNothingFoundReport(
-                "Error while compiling SQL statement \"SELECT PATH FROM INSTALL_DIR;\": file is "
-                "not a database\n\nCannot obtain installed package.")),
-            0);
+                failure + "\n\nCannot obtain installed package.",
+                "ERROR: Not every source of products could be read; what they hold is missing "
+                "here.\n" +
+                    failure)),
+            3);
 }
 
 // A title that both merged texts hold is listed once: where the installer put it, with the

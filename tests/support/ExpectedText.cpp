@@ -9,8 +9,12 @@ namespace {
 const char* const kPackagePath = "/opt/corva/zorvex";
 
 // A report node: its "Command" when given, "Verbosity" when above 0, "RetVal" "INFO", "Value".
-json_object* Node(json_object* value, int verbosity = 0, const std::string& command = "") {
+json_object* Node(json_object* value, int verbosity = 0, const std::string& command = "",
+                  const std::string& message = "") {
   json_object* node = json_object_new_object();
+  if (!message.empty()) {
+    json_object_object_add(node, "Message", json_object_new_string(message.c_str()));
+  }
   if (!command.empty()) {
     json_object_object_add(node, "Command", json_object_new_string(command.c_str()));
   }
@@ -114,12 +118,14 @@ std::string PrettyReport(const std::string& command, const std::vector<ExpectedP
   return PrettyAround(Node(MapTree(products), 0, command));
 }
 
-std::string PrettyReportOfText(const std::string& command, const std::string& mapText) {
-  return PrettyAround(Node(json_tokener_parse(mapText.c_str()), 0, command));
+std::string PrettyReportOfText(const std::string& command, const std::string& mapText,
+                               const std::string& message) {
+  return PrettyAround(Node(json_tokener_parse(mapText.c_str()), 0, command, message));
 }
 
-std::string PrettyNothingFoundReport(const std::string& information) {
-  return PrettyAround(Node(json_object_new_string((kNoProductsLine + information).c_str())));
+std::string PrettyNothingFoundReport(const std::string& information, const std::string& message) {
+  return PrettyAround(
+      Node(json_object_new_string((kNoProductsLine + information).c_str()), 0, "", message));
 }
 
 }  // namespace testsupport

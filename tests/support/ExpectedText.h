@@ -48,12 +48,15 @@ std::string SplicedInstallerMaps(const std::vector<std::vector<InstallerProduct>
 std::string PrettyReport(const std::string& command, const std::vector<ExpectedProduct>& products);
 
 // The whole report in its pretty form when `command` found the product map `mapText`, as json-c's
-// parser reads it: "Value" is null when the text does not parse.
-std::string PrettyReportOfText(const std::string& command, const std::string& mapText);
+// parser reads it: "Value" is null when the text does not parse. `message`, when not empty, is
+// the node's "Message".
+std::string PrettyReportOfText(const std::string& command, const std::string& mapText,
+                               const std::string& message = "");
 
 // The whole report in its pretty form when nothing was found, with `information` after the
-// nothing-found text's fixed first line.
-std::string PrettyNothingFoundReport(const std::string& information);
+// nothing-found text's fixed first line, and `message` as the node's "Message" when not empty.
+std::string PrettyNothingFoundReport(const std::string& information,
+                                     const std::string& message = "");
 
 }  // namespace testsupport
 

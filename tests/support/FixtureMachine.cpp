@@ -1,11 +1,15 @@
 #include "FixtureMachine.h"
 
 #include <json-c/json.h>
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
 
+#include "Account.h"
 #include "BInstallerChecker.h"
 #include "zorvex_plugin.h"
 
@@ -109,6 +113,22 @@ DpkgAdminDir::DpkgAdminDir(const std::vector<DpkgPackage>& packages)
 
 RpmDatabase::RpmDatabase(const std::vector<RpmPackage>& packages) : env_("HOME", home_.path()) {
   Register(packages);
+  // The library gives rpm the home of the effective user's account, whatever HOME says: the
+  // test's folder takes its place in a mount namespace of this test process's own.
+  const std::optional<std::string> accountHome = HomeDirectory(geteuid());
+  if (!accountHome || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount(home_.path().c_str(), accountHome->c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    Fail("cannot mount the rpm database's folder over the account's home (needs root)");
+    return;
+  }
+  mountedOver_ = *accountHome;
+}
+
+RpmDatabase::~RpmDatabase() {
+  if (!mountedOver_.empty()) {
+    umount2(mountedOver_.c_str(), MNT_DETACH);
+  }
 }
 
 void RpmDatabase::Register(const std::vector<RpmPackage>& packages) const {

@@ -54,12 +54,17 @@ struct RpmPackage {
 };
 
 // A private rpm database that the real rpm reads while the object lives: HOME points at a folder
-// whose .rpmmacros sets %_dbpath, %_topdir and %_tmppath, and the packages, built with rpmbuild
-// for their architecture, are registered there with "rpm -i --justdb", one at a time and in the
-// given order, which is the order "rpm -q -a" lists them in. Fails when rpm cannot do it.
+// whose .rpmmacros sets %_dbpath, %_topdir and %_tmppath, mounted over the home of the effective
+// user's account in a mount namespace of the test process (so root only), and the packages, built
+// with rpmbuild for their architecture, are registered there with "rpm -i --justdb", one at a time
+// and in the given order, which is the order "rpm -q -a" lists them in. Fails when rpm cannot do
+// it.
 class RpmDatabase {
  public:
   explicit RpmDatabase(const std::vector<RpmPackage>& packages);
+  ~RpmDatabase();
+  RpmDatabase(const RpmDatabase&) = delete;
+  RpmDatabase& operator=(const RpmDatabase&) = delete;
   const std::string& home() const { return home_.path(); }
 
  private:
@@ -67,6 +72,7 @@ class RpmDatabase {
 
   TempDir home_;
   ScopedEnv env_;
+  std::string mountedOver_;
 };
 
 // One entry of a manifest's "display"/"localized" array; unset members are left out.
