@@ -159,7 +159,7 @@ CONFIG
     >"$dir/sshd.log" 2>&1 &
   pids="$pids $!"
   tries=0
-  until grep -q "Server listening" "$dir/sshd.log"; do
+  until grep -q "Server listening" "$dir/sshd.log" 2>/dev/null; do
     tries=$((tries + 1))
     if [ $tries -gt 200 ] || ! kill -0 "$!" 2>/dev/null; then
       echo "$0: the sshd of $address did not start:" >&2
