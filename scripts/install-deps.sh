@@ -4,12 +4,17 @@
 # As root it installs the missing packages with apt-get; otherwise it prints the exact command.
 set -eu
 
-build_packages="cmake g++ make pkg-config libjson-c-dev libsqlite3-dev"
+build_packages="cmake g++ make pkg-config libjson-c-dev libsqlite3-dev uuid-dev"
 demo_packages="$build_packages sqlite3"
 package_packages="$build_packages help2man dpkg-dev file sqlite3"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
   clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
-  ansible-core ansible-lint python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace"
+  ansible-core ansible-lint python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace
+  nodejs npm python3-jsonschema
+  icinga2 prometheus facter openssl"
+# Daemons that tests start on their own, with their own configuration: never started by the
+# install, and not left enabled.
+test_daemons="icinga2 prometheus"
 
 case "${1:-test}" in
   build) wanted=$build_packages ;;
@@ -19,9 +24,16 @@ case "${1:-test}" in
   *) echo "usage: $0 [build|demo|package|test]" >&2; exit 2 ;;
 esac
 
+# Whether an installed package provides `package` (another build of nodejs brings its own npm).
+provided() {
+  dpkg-query -W -f='${Status}|${Provides}\n' 2>/dev/null | grep "ok installed|" |
+    cut -d'|' -f2 | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$1"
+}
+
 missing=""
 for package in $wanted; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" &&
+    ! provided "$package"; then
     missing="$missing $package"
   fi
 done
@@ -65,3 +77,8 @@ apt-get install -y --no-install-recommends $missing || {
   apt-get update
   apt-get install -y --no-install-recommends $missing
 }
+for daemon in $test_daemons; do
+  case " $missing " in *" $daemon "*) ;; *) continue ;; esac
+  # Disables both the init script links and the systemd unit.
+  update-rc.d "$daemon" disable >/dev/null 2>&1 || true
+done

@@ -4,15 +4,25 @@
 # built with ThreadSanitizer in build-tsan/ (any report fails the run).
 # It installs the Debian packages the tests need (scripts/install-deps.sh test: it says which, and
 # starts and enables none of their services); as root, the tests create the unprivileged account
-# zorvex-test, which is removed again at the end unless it was there before. The daemons the tests
-# start (sshd, node_exporter) listen on loopback addresses only and are stopped by the tests.
+# zorvex-test and three accounts for the audit tests, removed again at the end unless they were
+# there before. The SBOM tests' validators are installed from npm into tests/sbom/node_modules.
+# The daemons the tests start (sshd, node_exporter, icinga2) listen on loopback addresses only and
+# are stopped by the tests.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-test_user=zorvex-test
-if [ "$(id -u)" -eq 0 ] && ! id -u "$test_user" >/dev/null 2>&1; then
-  echo "The tests create the account $test_user (and /home/$test_user); it is removed at the end."
+# The accounts the tests create: zorvex-test, and the three whose own installer folders the
+# audit tests search.
+test_users="zorvex-test zorvex-audit-a zorvex-audit-b zorvex-audit-c"
+created=""
+if [ "$(id -u)" -eq 0 ]; then
+  for account in $test_users; do
+    id -u "$account" >/dev/null 2>&1 || created="$created $account"
+  done
+fi
+if [ -n "$created" ]; then
+  echo "The tests create the accounts$created (with their home folders); they are removed at the end."
   # shellcheck disable=SC2154
-  trap 'code=$?; userdel --remove "$test_user" 2>/dev/null || true; exit $code' EXIT
+  trap 'code=$?; for account in $created; do userdel --remove "$account" 2>/dev/null || true; done; exit $code' EXIT
   trap 'exit 130' INT TERM
 fi
 build="$top/build"
@@ -35,6 +45,10 @@ case "${1:-}" in
     ;;
 esac
 "$top/scripts/install-deps.sh" test
+# The SBOM tests' validators, pinned in tests/sbom/package-lock.json, from the npm registry.
+if [ ! -d "$top/tests/sbom/node_modules" ] && command -v npm >/dev/null 2>&1; then
+  "$top/tests/sbom/install-validators.sh"
+fi
 cmake -S "$top" -B "$build" $options
 cmake --build "$build" -j"$(nproc)"
 cd "$build"

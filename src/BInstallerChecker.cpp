@@ -1,9 +1,12 @@
 #include "BInstallerChecker.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <tuple>
 
 #include "CheckerHelper.h"
 #include "FindOutput.h"
@@ -18,6 +21,7 @@ const char* USER_IC_PATH = "/corva";
 const char* DB_NAME = "packagemanager.db";
 
 std::vector<std::string> BInstallerChecker::CachePaths;
+std::string BInstallerChecker::SearchFailures;
 
 namespace {
 
@@ -43,19 +47,57 @@ bool NamesAManifest(const InstallerComponent& component) {
          component.version.find('/') == std::string::npos;
 }
 
-// Adds the product of one component to `map` when its manifest shows it. False, with the message
-// in `text`, when the manifest cannot be read.
-bool AddComponent(const InstallerComponent& component, const std::string& cachePath,
-                  const std::string& installDir, ProductMap& map, std::string& text) {
-  const std::string manifestPath =
-      cachePath + "packagescache/" + component.id + ",v=" + component.version + "/manifest.json";
+// What one run has read: its budget, and the texts of every manifest it read, by file, so that a
+// manifest that several components share (links to one file) is read once.
+struct InstallerRun {
+  InstallerRunBudget budget;
+  std::map<std::tuple<dev_t, ino_t, off_t, long, long>, BInstallerChecker::ManifestTexts> manifests;
+};
+
+std::tuple<dev_t, ino_t, off_t, long, long> FileKey(const struct stat& status) {
+  return {status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec,
+          status.st_mtim.tv_nsec};
+}
+
+// The texts of the manifest at `path`; false, with the message in `text`, when it cannot be read
+// or the run has spent its budget.
+bool ReadManifestTexts(const std::string& path, const std::string& databasePath, InstallerRun& run,
+                       BInstallerChecker::ManifestTexts& texts, std::string& text) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0) {
+    const auto known = run.manifests.find(FileKey(status));
+    if (known != run.manifests.end()) {
+      texts = known->second;
+      return true;
+    }
+    if (!run.budget.TakeManifest(status.st_size)) {
+      text = RunSpentMessage(databasePath);
+      return false;
+    }
+  }
   json_object* manifest = nullptr;
-  if (!JsonNode::ParseFile(manifestPath, &manifest, text)) {
+  struct stat read {};
+  if (!JsonNode::ParseFile(path, &manifest, text, &read)) {
     text.insert(0, "Cannot obtain human readable product names: ");
     return false;
   }
-  const BInstallerChecker::ManifestTexts texts = BInstallerChecker::ReadManifest(manifest);
+  texts = BInstallerChecker::ReadManifest(manifest);
   json_object_put(manifest);
+  run.manifests.emplace(FileKey(read), texts);
+  return true;
+}
+
+// Adds the product of one component to `map` when its manifest shows it. False, with the message
+// in `text`, when the manifest cannot be read.
+bool AddComponent(const InstallerComponent& component, const std::string& cachePath,
+                  const std::string& databasePath, const std::string& installDir, InstallerRun& run,
+                  ProductMap& map, std::string& text) {
+  const std::string manifestPath =
+      cachePath + "packagescache/" + component.id + ",v=" + component.version + "/manifest.json";
+  BInstallerChecker::ManifestTexts texts;
+  if (!ReadManifestTexts(manifestPath, databasePath, run, texts, text)) {
+    return false;
+  }
   if (texts.visible) {
     // A title that no manifest entry gives falls back to the component's identifier, so the
     // product is still listed under a name.
@@ -65,6 +107,22 @@ bool AddComponent(const InstallerComponent& component, const std::string& cacheP
         InstallerProduct{component.id, texts.version ? *texts.version : kNoText, component.version,
                          texts.description ? *texts.description : kNoText, installDir});
   }
+  return true;
+}
+
+// Reads one database into its product-map text, within the run's budget.
+bool ReadDatabase(const std::string& databasePath, const std::string& cachePath, InstallerRun& run,
+                  std::string& text) {
+  ProductMap map;
+  const auto addComponent = [&](const std::string& installDir,
+                                const InstallerComponent& component) {
+    return !NamesAManifest(component) ||
+           AddComponent(component, cachePath, databasePath, installDir, run, map, text);
+  };
+  if (!ReadInstallerDatabase(databasePath, addComponent, run.budget, text)) {
+    return false;
+  }
+  text = std::move(map).Text();
   return true;
 }
 
@@ -105,12 +163,19 @@ bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::strin
     message = kNoCachesMessage;
     return false;
   }
+  // The superuser may read every folder: find then failed otherwise (no descriptor left, a folder
+  // that went away), and the databases it did not reach must not go missing without a word.
+  if (status == 1 && geteuid() == 0) {
+    SearchFailures += "The search for package manager databases in " + directory +
+                      " ended early: some may be missing.\n";
+  }
   return true;
 }
 
 bool BInstallerChecker::Initialize(std::string& message) {
   // Every run searches afresh: a host that runs the check twice must not read everything twice.
   CachePaths.clear();
+  SearchFailures.clear();
   const bool found = FindCaches(GlobalText(ROOT_IC_PATH), CachePaths, message);
   const uid_t user = geteuid();
   if (user == 0) {
@@ -126,34 +191,37 @@ bool BInstallerChecker::Initialize(std::string& message) {
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
                                    std::string& text) {
-  ProductMap map;
-  const auto addComponent = [&](const std::string& installDir,
-                                const InstallerComponent& component) {
-    return !NamesAManifest(component) || AddComponent(component, cachePath, installDir, map, text);
-  };
-  if (!ReadInstallerDatabase(databasePath, addComponent, text)) {
-    return false;
-  }
-  text = std::move(map).Text();
-  return true;
+  InstallerRun run;
+  return ReadDatabase(databasePath, cachePath, run, text);
 }
 
 bool BInstallerChecker::GetAppInfo(std::string& text) {
+  InstallerRun run;
   std::string errors;
+  size_t unread = 0;
   for (const std::string& cachePath : CachePaths) {
+    if (run.budget.Spent() && !errors.empty()) {
+      ++unread;
+      continue;
+    }
     std::string databaseText;
-    if (GetAppInfo(cachePath + GlobalText(DB_NAME), cachePath, databaseText)) {
+    if (ReadDatabase(cachePath + GlobalText(DB_NAME), cachePath, run, databaseText)) {
       SpliceMap(text, databaseText);
     } else {
       errors += databaseText;
     }
   }
+  if (unread != 0) {
+    errors += std::to_string(unread) + " more Zivaro Zizovirad databases were not read.\n";
+  }
+  errors += SearchFailures;
   if (text.empty()) {
     text = errors;
     return false;
   }
   if (text == kEmptyMap) {
-    text.clear();
+    // What the databases read say is dropped with them; a search that ended early is not.
+    text = SearchFailures;
     return false;
   }
   if (!errors.empty()) {

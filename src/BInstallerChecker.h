@@ -27,6 +27,10 @@ class BInstallerChecker {
   // system-wide directory first, in the order the search printed them, then the user's.
   static std::vector<std::string> CachePaths;
 
+  // What the latest Initialize's searches could not finish, one sentence a line: find run by the
+  // superuser that ended with status 1 (out of descriptors, say). GetAppInfo reports it.
+  static std::string SearchFailures;
+
   // Searches for databases afresh into CachePaths: the system-wide directory, and for a user other
   // than the superuser also the per-user one. Returns true if at least one search found a
   // database. On false `message` holds the last failure ("Cannot obtain paths to package manager
@@ -34,9 +38,12 @@ class BInstallerChecker {
   static bool Initialize(std::string& message);
 
   // Reads every database of CachePaths and splices their product maps into `text` (empty on
-  // entry). Returns true only when no database failed and at least one visible product was found.
-  // Otherwise `text` holds the failed databases' messages, in CachePaths order, behind the
-  // products that were read; or is empty when the databases read hold no visible product.
+  // entry), all within one budget of time and work (a manifest that several components share is
+  // read once). Returns true only when no database failed, no search failed (SearchFailures) and
+  // at least one visible product was found. Otherwise `text` holds the failed databases' messages,
+  // in CachePaths order, then a line for those the spent budget left unread and SearchFailures,
+  // behind the products that were read; or, when the databases read hold no visible product,
+  // SearchFailures alone.
   static bool GetAppInfo(std::string& text);
 
   // Reads the database at `databasePath` whose package cache is under `cachePath` (ending in
@@ -50,9 +57,11 @@ class BInstallerChecker {
   // Runs find over `directory` (quoted for the shell; "./" in front where find would read it as
   // an expression; followed when it is a symbolic link) and appends the directory of every
   // DB_NAME file found inside it, with its final "/", to `caches`. What find printed is taken
-  // also when it ended with status 1 for a folder it could not read. Returns false, leaving
-  // `caches` as it was and writing "Cannot obtain paths to package manager databases." into
-  // `message`, when find fails otherwise (cannot start, killed, out of time) or finds nothing.
+  // also when it ended with status 1 for a folder it could not read; run by the superuser, that
+  // status means the search could not finish, which is added to SearchFailures. Returns false,
+  // leaving `caches` as it was and writing "Cannot obtain paths to package manager databases."
+  // into `message`, when find fails otherwise (cannot start, killed, out of time) or finds
+  // nothing.
   static bool FindCaches(std::string directory, std::vector<std::string>& caches,
                          std::string& message);
 

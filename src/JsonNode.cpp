@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+
+#include "RegularFile.h"
 #include "Split.h"
 
 namespace {
@@ -17,13 +20,18 @@ void AddStringMember(json_object* object, const char* key, const std::string& te
 // written into the report whole, several times its size, for no product.
 constexpr off_t kLargestFile = off_t{16} << 20;
 
+// json-c spends about 70 bytes on each value it parses: 16 MiB of "[0,0,0,..." would take 600 MB.
+// Manifests hold a few dozen values.
+constexpr size_t kMostValues = 100000;
+
 std::string FileMessage(const char* reason, const std::string& path, const char* after = "") {
   return std::string(reason) + '"' + path + '"' + after + " \n";
 }
 
 // Reads the `size` bytes of an opened regular file. Read rather than mapped: a file that another
 // process truncates meanwhile then reads short instead of killing the host with SIGBUS. Like a
-// mapping, an empty file cannot be read.
+// mapping, an empty file cannot be read; neither can one that fails to read (an I/O error is not
+// a text that is not JSON).
 bool ReadWhole(int fd, size_t size, std::string& text) {
   if (size == 0) {
     return false;
@@ -45,6 +53,66 @@ bool ReadWhole(int fd, size_t size, std::string& text) {
   }
   text.resize(done);
   return true;
+}
+
+// At most how many values parsing `text` can make: each value but the first follows a "[", a ","
+// or a ":" outside a string. Values deeper than json-c parses are never made.
+size_t MostValues(const std::string& text) {
+  size_t values = 1;
+  int depth = 0;
+  bool inString = false;
+  for (size_t at = 0; at < text.size() && text[at] != '\0'; ++at) {
+    const char c = text[at];
+    if (inString) {
+      if (c == '\\') {
+        ++at;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      values += c == '[' && depth < JSON_TOKENER_DEFAULT_DEPTH ? 1 : 0;
+      ++depth;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    } else if ((c == ',' || c == ':') && depth <= JSON_TOKENER_DEFAULT_DEPTH) {
+      ++values;
+    }
+  }
+  return values;
+}
+
+// Whether the text, after blanks and comments, begins with json-c's null, which parses to no
+// value without any failure.
+bool BeginsWithNull(const std::string& text, size_t at) {
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      ++at;
+    } else if (text.compare(at, 2, "//") == 0) {
+      at = text.find('\n', at);
+    } else if (text.compare(at, 2, "/*") == 0) {
+      at = text.find("*/", at + 2);
+      at = at == std::string::npos ? at : at + 2;
+    } else {
+      return c == 'n' || c == 'N';
+    }
+  }
+  return false;
+}
+
+// Parses `text` from `at` as json-c's default parse does. json-c gives no value and no error
+// when it runs out of memory: that is thrown, as every exhaustion is, never read as a text that
+// is not JSON (which would drop the product without a word).
+json_object* Parse(const std::string& text, size_t at) {
+  enum json_tokener_error error = json_tokener_success;
+  json_object* parsed = json_tokener_parse_verbose(text.c_str() + at, &error);
+  if (parsed == nullptr && (error == json_tokener_success || error == json_tokener_continue) &&
+      !BeginsWithNull(text, at)) {
+    throw std::bad_alloc();
+  }
+  return parsed;
 }
 
 }  // namespace
@@ -116,25 +184,35 @@ void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string re
 }
 
 bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message) {
-  // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat status {};
-  const bool measured = fd >= 0 && fstat(fd, &status) == 0;
-  const bool regular = measured && S_ISREG(status.st_mode);
-  const bool tooLarge = regular && status.st_size > kLargestFile;
+  return ParseFile(std::move(path), result, message, nullptr);
+}
+
+bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message,
+                         struct stat* read) {
+  const RegularFile file = OpenRegularFile(path);
+  const bool regular = file.outcome == RegularFile::Outcome::kOpened;
+  const bool tooLarge = regular && file.status.st_size > kLargestFile;
   std::string text;
-  const bool read =
-      regular && !tooLarge && ReadWhole(fd, static_cast<size_t>(status.st_size), text);
-  if (fd >= 0) {
-    close(fd);
+  const bool whole =
+      regular && !tooLarge && ReadWhole(file.fd, static_cast<size_t>(file.status.st_size), text);
+  if (file.fd >= 0) {
+    close(file.fd);
   }
-  if (!read) {
-    message = !measured  ? FileMessage("Cannot obtain length of file ", path)
+  const bool tooMany = whole && MostValues(text) > kMostValues;
+  if (!whole || tooMany) {
+    message = file.outcome == RegularFile::Outcome::kUnreachable
+                  ? FileMessage("Cannot obtain length of file ", path)
               : tooLarge ? FileMessage("File ", path, " is larger than 16 MiB")
+              : tooMany  ? FileMessage("File ", path, " holds more than 100000 JSON values")
                          : FileMessage("Cannot read file ", path);
     return false;
   }
-  *result = json_tokener_parse(text.c_str());
+  if (read != nullptr) {
+    *read = file.status;
+  }
+  // RFC 8259 lets a parser ignore a byte-order mark, which json-c does not.
+  const size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  *result = Parse(text, start);
   return true;
 }
 

@@ -2,6 +2,7 @@
 #define ZORVEX_JSON_NODE_H
 
 #include <json-c/json.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -59,7 +60,13 @@ class JsonNode {
   // untouched, when the file cannot be opened or measured ("Cannot obtain length of file ...") or
   // is empty or not a regular file ("Cannot read file ..."), or is larger than 16 MiB ("File ...
   // is larger than 16 MiB"). Never blocks on a FIFO or device.
+  // A file that may hold more values than a manifest ever does (more than 100,000) fails too ("File
+  // ... holds more than 100000 JSON values"); a leading byte-order mark is skipped. Running out of
+  // memory while parsing throws std::bad_alloc.
   static bool ParseFile(std::string path, json_object** result, std::string& message);
+  // The same, also giving the status of the file read when it returns true.
+  static bool ParseFile(std::string path, json_object** result, std::string& message,
+                        struct stat* read);
 
   // Follows the "/"-separated member names of `path` from `root`. Returns the value reached,
   // borrowed from the tree, or null when any step finds no object or no such member. The empty

@@ -63,6 +63,9 @@ std::string ProductsReport(const std::string& command, const std::string& map,
   // The frame around the stand-in, with the map re-indented straight into its place.
   const std::string frame = report(json_object_new_string(kMapPlaceholder));
   const size_t at = frame.rfind(kWrittenPlaceholder);
+  if (at == std::string::npos) {  // json-c could not make the stand-in: out of memory
+    throw std::bad_alloc();
+  }
   std::string out(frame, 0, at);
   if (behind == nullptr || !SplicedToPretty(map, *behind, kProductMapLevel, out)) {
     // The one map, made in full where there are two, for the re-indenter or else the parser.

@@ -1,7 +1,10 @@
 // The installer source on real SQLite databases, real manifests on disk and the real find.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -250,11 +253,14 @@ TEST_F(InstallerSource, ManifestTextsThatAreMissingOrOfOtherTypes) {
   WriteManifest(cache, "f", "1", R"({ "visible": 0 })");
   WriteManifest(cache, "g", "1", R"({ "visible": "" })");
   WriteManifest(cache, "h", "1", R"([ { "visible": true } ])");
+  // A byte-order mark, which RFC 8259 lets a reader ignore, is skipped.
+  ExecuteSql(cache + "packagemanager.db", "INSERT INTO COMPONENT VALUES ('i', '1', 'x');");
+  WriteManifest(cache, "i", "1", "\xEF\xBB\xBF" + VisibleManifest("Marked"));
   EXPECT_EQ(
       ReadOne(cache),
       Ok(InstallerMap({ListedProduct("a", "a", "1", "", ""), ListedProduct("b", "b", "1", "", ""),
                        ListedProduct("12", "c", "1", "{ \"x\": [ true ] }", "false"),
-                       ListedProduct("d", "d", "1", "only", "")})));
+                       ListedProduct("d", "d", "1", "only", ""), ListedProduct("Marked", "i")})));
 }
 
 TEST_F(InstallerSource, ManifestThatIsNotJsonLeavesOnlyItsComponentOut) {
@@ -277,8 +283,15 @@ TEST_F(InstallerSource, ManifestOfSixteenMegabytesIsReadWholeAndALargerOneFails)
 }
 
 TEST_F(InstallerSource, UnreadableManifestFailsTheWholeDatabase) {
-  const std::string cache = Database("db", {{"a", "1"}, {"b", "1"}, {"c", "1"}, {"d", "1"}});
+  const std::string cache =
+      Database("db", {{"a", "1"}, {"b", "1"}, {"c", "1"}, {"d", "1"}, {"e", "1"}});
   const std::string dir = cache + "packagescache/";
+  const std::string device = tree / "null-device";
+  ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(inotify_add_watch(opens, device.c_str(), IN_OPEN), 0);
+  ASSERT_EQ(unlink((dir + "e,v=1/manifest.json").c_str()), 0);
+  std::filesystem::create_symlink(device, dir + "e,v=1/manifest.json");
   struct Case {
     std::string id;
     std::string reason;
@@ -287,6 +300,7 @@ TEST_F(InstallerSource, UnreadableManifestFailsTheWholeDatabase) {
       {"b", "Cannot read file "},              // a folder
       {"c", "Cannot read file "},              // a FIFO
       {"d", "Cannot obtain length of file "},  // missing
+      {"e", "Cannot read file "},              // a link to a device, which is never opened
   };
   WriteManifest(cache, "a", "1", "");
   ASSERT_EQ(unlink((dir + "b,v=1/manifest.json").c_str()), 0);
@@ -305,7 +319,11 @@ TEST_F(InstallerSource, UnreadableManifestFailsTheWholeDatabase) {
   }
   EXPECT_EQ(ReadOne(cache),
             Ok(InstallerMap({ListedProduct("Title a", "a"), ListedProduct("Title b", "b"),
-                             ListedProduct("Title c", "c"), ListedProduct("Title d", "d")})));
+                             ListedProduct("Title c", "c"), ListedProduct("Title d", "d"),
+                             ListedProduct("Title e", "e")})));
+  char event[4096];
+  EXPECT_LT(read(opens, event, sizeof event), 0) << "the device was opened";
+  close(opens);
 }
 
 namespace {
@@ -349,11 +367,33 @@ TEST_F(InstallerSource, DatabasesThatCannotBeReadGiveTheirMessages) {
   }
 }
 
-TEST_F(InstallerSource, FailingStepEndsTheComponentListingQuietly) {
-  const std::string cache = Database("db", {{"a", "1"}});
-  CorruptTable(cache + "packagemanager.db", "COMPONENT");
-  EXPECT_EQ(ReadOne(cache), Ok("{ }"));
+// A step that fails is no end of the rows; nor does the memory budget depend on SQLite's own count,
+// which the host may have switched off (it then stood still while a view took 1.5 GB).
+TEST_F(InstallerSource, FailingStepsAndSpentMemoryFailTheirDatabasesSayingSo) {
+  const std::string corrupt = Database("corrupt", {{"a", "1"}});
+  CorruptTable(corrupt + "packagemanager.db", "COMPONENT");
+  const std::string heavy = Database("heavy", {});
+  ExecuteSql(heavy + "packagemanager.db",
+             "DROP TABLE COMPONENT; CREATE VIEW COMPONENT AS WITH RECURSIVE n(x) AS (SELECT 1 "
+             "UNION ALL SELECT x + 1 FROM n) SELECT printf('%.*c', 100000, 'x') || x AS ID, "
+             "'1' AS VERSION FROM n;");
+  const HangGuard guard(60);
+  for (const auto& [cache, why] :
+       {std::pair{corrupt, std::string("failed: database disk image is malformed")},
+        std::pair{heavy, std::string("needs more work than one database may take")}}) {
+    const std::string read = testsupport::RunInChild([&cache = cache] {
+      sqlite3_shutdown();
+      sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+      sqlite3_initialize();
+      // Room for the budget, not for what the view would take without it.
+      const rlimit memory{size_t{1} << 30, size_t{1} << 30};
+      setrlimit(RLIMIT_AS, &memory);
+      return ReadOne(cache);
+    });
+    EXPECT_EQ(read, Failed(StoppedMessage(cache, kComponentQuery, why)));
+  }
 }
+
 // A schema can make a query endless (a view over a recursive common table expression) or build
 // values of any size; the reading's limits stop it, and the database fails saying so.
 TEST_F(InstallerSource, ViewsStoppedByTheReadingsLimitsFailTheirDatabasesSayingSo) {
@@ -396,11 +436,17 @@ TEST_F(InstallerSource, DatabaseFilesThatAreNotRegularFailAtOnce) {
   tree.Write("wal/packagemanager.db-shm", "");
   const std::string shm = Database("shm", {{"a", "1"}});
   std::filesystem::create_directories(shm + "packagemanager.db-shm");
+  // SQLite's hot-journal check opens the journal of any database it reads.
+  const std::string journal = Database("journal", {{"a", "1"}});
+  ASSERT_EQ(mkfifo((journal + "packagemanager.db-journal").c_str(), 0644), 0);
   for (const auto& [cache, reason] : {std::pair{fifo, "it is a FIFO, not a regular file"},
                                       std::pair{folder, "it is a directory, not a regular file"},
                                       std::pair{wal, "its -wal file is a FIFO, not a regular file"},
                                       std::pair{shm,
                                                 "its -shm file is a directory, not a regular "
+                                                "file"},
+                                      std::pair{journal,
+                                                "its -journal file is a FIFO, not a regular "
                                                 "file"}}) {
     EXPECT_EQ(ReadOne(cache), Failed("Cannot open Zivaro Zizovirad database " + cache +
                                      "packagemanager.db: " + reason + "\n"));
@@ -455,6 +501,159 @@ TEST_F(InstallerSource, SharedMemoryLeftWithoutItsLogLeadsToNoNewFile) {
                                               "packagescache"}));
   EXPECT_EQ(ReadOne(cache), Ok(InstallerMap({ListedProduct("Title a", "a")})));
   EXPECT_EQ(DirectoryEntries(cache), before);
+}
+
+namespace {
+
+// Every file of a folder with its bytes and modification time, to see that nothing was written.
+std::vector<std::string> FolderState(const std::string& folder) {
+  std::vector<std::string> state;
+  for (const std::string& name : DirectoryEntries(folder)) {
+    struct stat status {};
+    if (lstat((folder + name).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+      std::ifstream file(folder + name, std::ios::binary);
+      state.push_back(name + " " + std::to_string(status.st_mtim.tv_nsec) + " " +
+                      std::string(std::istreambuf_iterator<char>(file), {}));
+    } else {
+      state.push_back(name);
+    }
+  }
+  return state;
+}
+
+}  // namespace
+
+// A writer killed in write-ahead-log mode leaves its "-wal" and "-shm": no live writer, so the
+// log is read without writing a byte (as root, where a write to the "-shm" used to be made, here
+// under a file size limit of 0, which kills a writer with SIGXFSZ). A live writer in exclusive
+// locking mode keeps no "-shm" and looked idle: read as immutable, its database was shown as it
+// stood before its writes; it is locked, and said so.
+TEST_F(InstallerSource, LogsOfKilledOrExclusiveWritersAreNeverWrittenNorShownStale) {
+  const std::string killed = Database("killed", {{"a", "1"}, {"k", "1"}});
+  const std::string exclusive = Database("exclusive", {{"a", "1"}, {"x", "1"}});
+  for (const std::string& cache : {killed, exclusive}) {
+    ExecuteSql(cache + "packagemanager.db",
+               "PRAGMA journal_mode = WAL; DELETE FROM COMPONENT WHERE ID != 'a';");
+  }
+  testsupport::RunInChild([&] {
+    sqlite3* db = nullptr;
+    sqlite3_open((killed + "packagemanager.db").c_str(), &db);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint = 0; INSERT INTO COMPONENT VALUES ('k', '1', 'x');",
+                 nullptr, nullptr, nullptr);
+    return std::string();  // the child ends without closing the connection
+  });
+  const DatabaseWriter writer(exclusive + "packagemanager.db",
+                              "PRAGMA locking_mode = EXCLUSIVE; "
+                              "INSERT INTO COMPONENT VALUES ('x', '1', 'x');");
+  const HangGuard guard(10);
+  for (const auto& [cache, expected, files] :
+       {std::tuple{killed,
+                   Ok(InstallerMap({ListedProduct("Title a", "a"), ListedProduct("Title k", "k")})),
+                   std::vector<std::string>{"packagemanager.db", "packagemanager.db-shm",
+                                            "packagemanager.db-wal", "packagescache"}},
+        std::tuple{exclusive, Failed(CompileError(kInstallDirQuery, "database is locked")),
+                   std::vector<std::string>{"packagemanager.db", "packagemanager.db-wal",
+                                            "packagescache"}}}) {
+    ASSERT_EQ(DirectoryEntries(cache), files);
+    const std::vector<std::string> before = FolderState(cache);
+    const std::string read = testsupport::RunInChild([&cache = cache] {
+      const rlimit noFile{0, 0};
+      setrlimit(RLIMIT_FSIZE, &noFile);
+      return ReadOne(cache);
+    });
+    EXPECT_EQ(read, expected) << cache;
+    EXPECT_TRUE(FolderState(cache) == before) << cache;
+  }
+}
+
+// One run's budget holds however many databases and manifests there are: databases that each
+// spend their own whole budget stop the run after three, with a message for those not read; a
+// manifest that many components share is read once, so that it does not spend the budget many
+// times over; a manifest of more values than any holds is refused before json-c parses it.
+TEST_F(InstallerSource, OneRunsBudgetStopsWithAMessageAndASharedManifestIsReadOnce) {
+  const HangGuard guard(90);
+  std::vector<std::string> endless;
+  for (const char* name : {"e1", "e2", "e3", "e4", "e5"}) {
+    endless.push_back(Database(name, {}));
+    ExecuteSql(endless.back() + "packagemanager.db",
+               "DROP TABLE COMPONENT; CREATE VIEW COMPONENT AS WITH RECURSIVE n(x) AS (SELECT 1 "
+               "UNION ALL SELECT x + 1 FROM n) SELECT x AS ID, x AS VERSION FROM n;");
+  }
+  const std::string ownBudget = "needs more work than one database may take";
+  EXPECT_EQ(ReadAll(endless),
+            Failed(StoppedMessage(endless[0], kComponentQuery, ownBudget) +
+                   StoppedMessage(endless[1], kComponentQuery, ownBudget) +
+                   "Reading of Zivaro Zizovirad database " + endless[2] +
+                   "packagemanager.db stopped: the run has spent its time or work for installer "
+                   "data.\n2 more Zivaro Zizovirad databases were not read.\n"));
+
+  // Forty components, one manifest of 15 MiB: 600 MiB if each read it, past the run's 256 MiB.
+  std::vector<testsupport::InstallerComponent> components;
+  for (int i = 0; i < 40; ++i) {
+    components.push_back({"c" + std::to_string(100 + i), "1"});
+  }
+  const std::string shared = Database("shared", components, false);
+  const std::string manifest =
+      tree.Write("big.json", R"({ "padding": ")" + std::string(size_t{15} << 20, 'p') + "\", " +
+                                 VisibleManifest("Shared").substr(1));
+  for (const auto& component : components) {
+    std::filesystem::create_directories(shared + "packagescache/" + component.id + ",v=1");
+    std::filesystem::create_symlink(
+        manifest, shared + "packagescache/" + component.id + ",v=1/manifest.json");
+  }
+  EXPECT_EQ(ReadOne(shared), Ok(InstallerMap({ListedProduct("Shared", "c139")})));
+
+  const std::string many = Database("many", {{"m", "1"}}, false);
+  std::string values = "[0";
+  for (int i = 0; i < 100000; ++i) {
+    values += ",0";
+  }
+  const std::string path = WriteManifest(many, "m", "1", values + "]");
+  EXPECT_EQ(ReadOne(many), Failed("Cannot obtain human readable product names: File \"" + path +
+                                  "\" holds more than 100000 JSON values \n"));
+}
+
+// Running out of memory while a manifest is parsed is no manifest that is not JSON: the product
+// must never go missing from a listing that looks complete.
+TEST_F(InstallerSource, RunningOutOfMemoryWhileParsingAManifestIsNeverAMissingProduct) {
+  const std::string cache = Database("db", {{"a", "1"}}, false);
+  // Values that json-c makes one by one, about 2 MiB of them.
+  std::string padding = R"({ "padding": [ 1)";
+  for (int i = 0; i < 30000; ++i) {
+    padding += ", 1";
+  }
+  WriteManifest(cache, "a", "1", padding + " ], " + VisibleManifest("Title a").substr(1));
+  int outOfMemory = 0;
+  for (const size_t megabytes : {1, 2, 3, 4, 6, 8, 12, 16, 32}) {
+    const std::string read = testsupport::RunInChild([&cache, megabytes] {
+      std::string text;
+      try {
+        // The cap counts from what the process has mapped now.
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        size_t mapped = 0;
+        while (std::getline(status, line)) {
+          if (line.rfind("VmSize:", 0) == 0) {
+            mapped = std::stoul(line.substr(7)) << 10;
+          }
+        }
+        const rlimit memory{mapped + (megabytes << 20), mapped + (megabytes << 20)};
+        setrlimit(RLIMIT_AS, &memory);
+        text = ReadOne(cache);
+      } catch (const std::bad_alloc&) {
+        text = "out of memory";
+      }
+      const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+      setrlimit(RLIMIT_AS, &unlimited);
+      return text;
+    });
+    outOfMemory += read == "out of memory" ? 1 : 0;
+    EXPECT_TRUE(read == "out of memory" ||
+                read == Ok(InstallerMap({ListedProduct("Title a", "a")})) ||
+                read.rfind("false: ", 0) == 0)
+        << megabytes << " MiB: " << read;
+  }
+  EXPECT_GT(outOfMemory, 0);
 }
 
 TEST_F(InstallerSource, ReadingLeavesTheDatabaseFolderAsItWas) {
@@ -570,6 +769,44 @@ TEST_F(InstallerSource, FailedSearchLeavesTheListAndSaysSo) {
   EXPECT_TRUE(BInstallerChecker::FindCaches(tree.path(), caches, message));
   EXPECT_EQ(message, "untouched");
   EXPECT_EQ(caches, (std::vector<std::string>{"earlier/", Cache("x")}));
+}
+
+// The superuser may read every folder, so find's status 1 means it could not finish (here: too
+// few descriptors for the deep folder); the databases it did reach are read, and the run says that
+// others may be missing.
+TEST_F(InstallerSource, SearchThatTheSuperuserCouldNotFinishIsReported) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root";
+  }
+  const std::string shallow = Database("a", {{"a", "1"}});
+  std::string deep = "b";
+  for (int level = 0; level < 40; ++level) {
+    deep += "/l" + std::to_string(level);
+  }
+  Database(deep, {{"d", "1"}});
+  const std::string partial = "1 false: " + InstallerMap({ListedProduct("Title a", "a")}) +
+                              "The search for package manager databases in " + tree.path() +
+                              " ended early: some may be missing.\n";
+  int endedEarly = 0;
+  // From too few descriptors to start the search at all, to enough for the deep folder.
+  for (rlim_t limit = 8; limit <= 24; ++limit) {
+    const std::string read = testsupport::RunInChild([limit] {
+      const rlimit descriptors{limit, limit};
+      setrlimit(RLIMIT_NOFILE, &descriptors);
+      std::string message;
+      const bool found = BInstallerChecker::Initialize(message);
+      std::string text;
+      const bool complete = found && BInstallerChecker::GetAppInfo(text);
+      return std::to_string(BInstallerChecker::CachePaths.size()) +
+             (complete ? " true: " : " false: ") + (found ? text : message);
+    });
+    endedEarly += read == partial ? 1 : 0;
+    EXPECT_TRUE(read == partial || read == std::string("0 false: ") + kNoCaches ||
+                read.rfind("2 true: ", 0) == 0)
+        << limit << ": " << read;
+  }
+  EXPECT_GT(endedEarly, 0);
+  EXPECT_EQ(shallow, Cache("a"));
 }
 
 TEST_F(InstallerSource, FolderNamesReachFindAsTheyAreAndNothingInThemRuns) {

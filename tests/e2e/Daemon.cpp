@@ -67,8 +67,10 @@ Daemon::~Daemon() {
     return;
   }
   kill(-pid_, SIGTERM);
-  if (!ReapWithin(pid_, 5)) {
-    kill(-pid_, SIGKILL);
+  const bool reaped = ReapWithin(pid_, 5);
+  // Also when the program ended: workers of its own may outlive it (icinga2's do).
+  kill(-pid_, SIGKILL);
+  if (!reaped) {
     waitpid(pid_, nullptr, 0);
   }
 }

@@ -114,14 +114,29 @@ TEST_F(DiagHostTest, TextFormatShowsDetailsUpToTheVerbosity) {
                          "        Path: /opt/corva/zorvex\n");
 }
 
-TEST_F(DiagHostTest, TextFormatShowsTheLinesOfAMessageOnOne) {
+// The lines of a message as lines, and what each source did, in words, below the tree.
+TEST_F(DiagHostTest, TextFormatShowsTheLinesOfAMessageAndExplainsThem) {
+  const testsupport::ToolsOnPath path({"which", "grep", "find"});
   const HostRun run =
       Host("--format text --installer-root '" + (tree_ / "none") + "' " ZORVEX_PLUGIN_PATH);
-  EXPECT_EQ(run.out.find("    Zorvex products: No installed Zorvex products are discovered. "
-                         "Additional information: \\n"
-                         "Cannot obtain paths to package manager databases.\\n"),
-            run.out.find('\n') + 1 + std::string("  APP\n").size())
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string tree =
+      "  APP\n"
+      "    Zorvex products: No installed Zorvex products are discovered. Additional information: \n"
+      "      | Cannot obtain paths to package manager databases.\n"
+      "      | Obtaining information about products installed by dpkg is skipped.\n"
+      "  Sources\n"
+      "    installer: not present\n"
+      "      \"Cannot obtain paths to package manager databases.\" means no installer database "
+      "(packagemanager.db) was found under the installer root";
+  EXPECT_EQ(run.out.find(tree), run.out.find('\n') + 1) << run.out;
+  EXPECT_NE(run.out.find("zorvex_app_check then exits 3"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n    dpkg: not present\n"
+                         "      \"Obtaining information about products installed by dpkg is "
+                         "skipped.\" means dpkg is not installed here"),
+            std::string::npos)
       << run.out;
+  EXPECT_NE(run.out.find("\n    rpm: found nothing\n"), std::string::npos) << run.out;
 }
 
 // A manifest's texts must not forge report lines or drive the terminal.
@@ -134,7 +149,9 @@ TEST_F(DiagHostTest, TextFormatEscapesControlCharactersAndBackslashes) {
                          "        Product ID: zorvex.forged\n"
                          "        Version: 1\\x1b[31m\\r\\x7f\n"
                          "        Full Version: 1\n"
-                         "        Description: Real\\n      Zorvex Fake\\n        Version: 9\n"),
+                         "        Description: Real\n"
+                         "          |       Zorvex Fake\n"
+                         "          |         Version: 9\n"),
             std::string::npos)
       << run.out;
 }
@@ -173,6 +190,53 @@ TEST_F(DiagHostTest, UnknownCheckAndBadCommandLinesAreErrors) {
   run = Host("--help");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Exit status"), std::string::npos);
+}
+
+// Bad places and failed writes: each says what is wrong with its status, and nothing reaches
+// standard output; a folder that cannot be searched is only a warning.
+TEST_F(DiagHostTest, BadPlacesAndFailedWritesAreNamedWithTheirStatus) {
+  const std::string root = " --installer-root '" + (tree_ / "none") + "'";
+  const std::string cut = scratch_ / "cut.so";
+  ASSERT_EQ(testsupport::Shell("head -c 100000 " ZORVEX_PLUGIN_PATH " >'" + cut + "'"), 0);
+  const std::string notAFolder = scratch_.Write("file", "");
+  const struct {
+    std::string arguments;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"--installer-root ''", 64, "--installer-root needs a directory, not an empty text"},
+      {"--user-installer-dir=", 64, "--user-installer-dir needs a directory, not an empty text"},
+      {"'" + cut + "'" + root, 5, "cannot load " + cut + ": the file is cut short"},
+      {"--format prometheus --output '" + (scratch_ / "missing/zorvex.prom") + "'" + root, 73,
+       "cannot write " + (scratch_ / "missing/zorvex.prom") + ": the folder " +
+           (scratch_ / "missing") + " does not exist; node_exporter's package"},
+      {"--format json >/dev/full" + root, 73, "cannot write to standard output"},
+      {"--format text >/dev/full" + root, 73, "cannot write to standard output"},
+      {"--format products >/dev/full" + root, 73, "cannot write to standard output"},
+      {"--format prometheus >/dev/full" + root, 73, "cannot write to standard output"},
+  };
+  for (const auto& bad : cases) {
+    const HostRun run = Host(bad.arguments);
+    EXPECT_EQ(run.status, bad.status) << bad.arguments << "\n" << run.err;
+    EXPECT_NE(run.err.find("diag-host: " + bad.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "") << bad.arguments;
+  }
+  EXPECT_EQ(testsupport::DirectoryEntries(scratch_.path()),
+            (std::vector<std::string>{"cut.so", "file", "stderr"}));
+
+  const std::string status = scratch_ / "status";
+  testsupport::Shell("{ " DIAG_HOST_PATH + root + " 2>'" + (scratch_ / "stderr") + "'; echo $? >'" +
+                     status + "'; } | true");
+  EXPECT_EQ(testsupport::ReadFile(status), "73\n");
+  EXPECT_NE(testsupport::ReadFile(scratch_ / "stderr").find("cannot write to standard output"),
+            std::string::npos);
+
+  const HostRun run = Host("--format products --installer-root '" + notAFolder + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("diag-host: warning: --installer-root " + notAFolder +
+                         " is not a directory; no installer database can be found there\n"),
+            std::string::npos)
+      << run.err;
 }
 
 // The per-user directory is searched for ordinary users only; --user-installer-dir reaches any

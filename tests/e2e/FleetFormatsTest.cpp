@@ -29,7 +29,10 @@ const char* const kSampleProducts =
     R"({"name":"Zorvex runtime libraries","source":"dpkg","version":"2024.2.0",)"
     R"("full_version":"2024.2.0-48","path":"/opt/corva/zorvex",)"
     R"("packages":["corva-zorvex-runtime","corva-zorvex-runtime-common"],)"
-    R"("architecture":"amd64"}],"message":""})"
+    R"("architecture":"amd64"}],"message":"",)"
+    R"("sources":{"installer":{"state":"found","found":2,"message":""},)"
+    R"("dpkg":{"state":"found","found":2,"message":""},)"
+    R"("rpm":{"state":"skipped","found":0,"message":""}}})"
     "\n";
 
 // The sample's series as node_exporter serves them: labels in name order.
@@ -109,7 +112,10 @@ TEST_F(FleetFormatsTest, ProductsOfInstallerAndRpmAndOfNothingFound) {
                        R"({"name":"Zorvex monitoring agent","source":"rpm","version":"5.0",)"
                        R"("full_version":"5.0","path":"/opt/corva/zorvex",)"
                        R"("packages":["corva-zorvex-agent","corva-zorvex-agent-data"],)"
-                       R"("architecture":"noarch"}],"message":""})"
+                       R"("architecture":"noarch"}],"message":"",)"
+                       R"("sources":{"installer":{"state":"found","found":1,"message":""},)"
+                       R"("dpkg":{"state":"absent","found":0,"message":""},)"
+                       R"("rpm":{"state":"found","found":1,"message":""}}})"
                        "\n");
   }
   const testsupport::ToolsOnPath path({"which", "grep", "find"});
@@ -118,7 +124,12 @@ TEST_F(FleetFormatsTest, ProductsOfInstallerAndRpmAndOfNothingFound) {
   EXPECT_EQ(run.out, R"({"check":"zorvex_app_check","status":0,"products":[],)"
                      R"("message":"No installed Zorvex products are discovered. Additional )"
                      R"(information: \nCannot obtain paths to package manager databases.\n)"
-                     R"(Obtaining information about products installed by dpkg is skipped."})"
+                     R"(Obtaining information about products installed by dpkg is skipped.",)"
+                     R"("sources":{"installer":{"state":"absent","found":0,)"
+                     R"("message":"Cannot obtain paths to package manager databases."},)"
+                     R"("dpkg":{"state":"absent","found":0,"message":)"
+                     R"("Obtaining information about products installed by dpkg is skipped."},)"
+                     R"("rpm":{"state":"none","found":0,"message":""}}})"
                      "\n");
 }
 
@@ -149,6 +160,39 @@ TEST_F(FleetFormatsTest, QuotesBackslashesLineFeedsAndStrayBytesSurviveTheScrape
                "product=\"Zorvex caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD tools\","
                "source=\"installer\",version=\"1\"} 1");
   ExpectSeries(metrics, "node_textfile_scrape_error 0");
+}
+
+// A corrupt installer database beside a good one, alone and beside dpkg's products: the host
+// never reads clean; the good database's products and dpkg's still count.
+TEST_F(FleetFormatsTest, AHalfFailedCheckShowsItsFailedSourceInEveryFleetFormat) {
+  const TempDir tree;
+  const std::string root = tree.MakeDir("corva");
+  testsupport::InstallerCache(root + "/good/", {{"zorvex.studio", "1"}});
+  tree.Write("corva/bad/packagemanager.db", "not a database, cut short\n");
+  for (const bool withDpkg : {false, true}) {
+    SCOPED_TRACE(withDpkg ? "with dpkg products" : "without dpkg products");
+    const testsupport::DpkgAdminDir admin(
+        withDpkg ? std::vector<testsupport::DpkgPackage>{{"corva-zorvex-cli", "1.0-1", "amd64",
+                                                          "Zorvex command line tools"}}
+                 : std::vector<testsupport::DpkgPackage>{});
+    const std::string arguments = " --installer-root '" + root + "'";
+    const HostRun products = Host("--format products" + arguments);
+    EXPECT_NE(products.status, 0) << products.out;
+    EXPECT_NE(products.out.find(R"("sources":{"installer":{"state":"failed","found":1,)"),
+              std::string::npos)
+        << products.out;
+    EXPECT_NE(products.out.find(withDpkg ? R"("dpkg":{"state":"found","found":1,"message":""},)"
+                                         : R"("dpkg":{"state":"none","found":0,)"),
+              std::string::npos)
+        << products.out;
+    const HostRun metrics = Host("--format prometheus" + arguments);
+    EXPECT_NE(metrics.status, 0) << metrics.out;
+    ExpectSeries(metrics.out, R"(zorvex_source_up{source="installer"} 0)");
+    ExpectSeries(metrics.out, R"(zorvex_source_up{source="dpkg"} 1)");
+    ExpectSeries(metrics.out, R"(zorvex_products{source="rpm"} 0)");
+    ExpectSeries(metrics.out,
+                 std::string(R"(zorvex_products{source="dpkg"} )") + (withDpkg ? "1" : "0"));
+  }
 }
 
 // The file is replaced whole or left alone, with no temporary file left beside it.

@@ -277,5 +277,6 @@ int AllUsersAudit::AddUserProducts(const PluginLibrary& library, const check_des
     list.message.clear();  // the accounts' products answer what the system-wide run could not
   }
   list.products.insert(list.products.end(), found.begin(), found.end());
+  AddInstallerProducts(list.sources, found.size());
   return status;
 }

@@ -35,11 +35,29 @@ bool UserInstallerSuffix(const std::string& directory, std::string& suffix, std:
   return true;
 }
 
+// The search of a folder that cannot be read finds nothing and says only that no database was
+// found; the operator learns here which folder was meant.
+void WarnUnlessReadableDirectory(const char* option, const std::string& directory) {
+  std::error_code failure;
+  const auto type = std::filesystem::status(directory, failure).type();
+  const std::string problem = type == std::filesystem::file_type::not_found ? "does not exist"
+                              : failure ? "cannot be reached: " + failure.message()
+                              : type != std::filesystem::file_type::directory ? "is not a directory"
+                              : access(directory.c_str(), R_OK | X_OK) != 0
+                                  ? "cannot be read by this user"
+                                  : "";
+  if (!problem.empty()) {
+    Complain("warning: " + std::string(option) + " " + directory + " " + problem +
+             "; no installer database can be found there");
+  }
+}
+
 }  // namespace
 
 bool Host::PrepareGlobals(std::string& error) {
   if (options_.installerRoot) {
     installerRoot_ = std::filesystem::absolute(*options_.installerRoot).string();
+    WarnUnlessReadableDirectory("--installer-root", installerRoot_);
   }
   if (root_) {
     installerRoot_ = root_->installerRoot();
@@ -49,6 +67,8 @@ bool Host::PrepareGlobals(std::string& error) {
       Complain(
           "note: the superuser's own installer directory is never searched; "
           "--user-installer-dir has no effect");
+    } else {
+      WarnUnlessReadableDirectory("--user-installer-dir", *options_.userInstallerDir);
     }
     return UserInstallerSuffix(*options_.userInstallerDir, userInstallerDir_, error);
   }
@@ -65,6 +85,7 @@ bool Host::Load(const std::string& path) {
                       library->SetGlobalText("USER_IC_PATH", userInstallerDir_.c_str(), error));
   if (!ready) {
     Complain(error);
+    output_->Missed(error);
     Raise(kBadPlugin);
     return false;
   }
@@ -102,6 +123,7 @@ void Host::RunChecks(const PluginLibrary& library) {
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!run.received) {
       Complain(library.path() + ": check " + info.name + " " + run.error);
+      output_->Missed(library.path() + ": check " + info.name + " " + run.error);
       Raise(kNoReport);
       continue;
     }
@@ -118,6 +140,7 @@ void Host::Hand(CheckResult& result, const PluginLibrary& library, const check_d
   std::string error;
   if (output_->RendersProducts() && !ReadProductList(result.report, result.products, error)) {
     Complain(result.library + ": check " + result.info.name + " " + error);
+    output_->Missed(result.library + ": check " + result.info.name + " " + error);
     Raise(kNoReport);
     return;
   }
@@ -166,7 +189,7 @@ int Host::Run() {
   }
   if (!PrepareGlobals(error)) {
     Complain(error);
-    return kUsage;
+    return output_->ExitStatus(kUsage);
   }
   for (const std::string& path : options_.libraries) {
     if (Load(path)) {
@@ -185,5 +208,5 @@ int Host::Run() {
     Raise(output_->Finish(status_, selected_));
   }
   std::cout.flush();
-  return status_;
+  return options_.list ? status_ : output_->ExitStatus(status_);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "Policy.h"
+
 // What the command line asks the host to do.
 struct HostOptions {
   std::vector<std::string> libraries;    // in command-line order; empty when none is named
@@ -17,14 +19,21 @@ struct HostOptions {
   unsigned long verbosity = 0;
   std::optional<std::string> installerRoot;
   std::optional<std::string> userInstallerDir;
-  std::optional<std::string> output;  // with kPrometheus: the file to replace instead of stdout
-  bool allUsers = false;              // also search every account's own folder, as that account
-  std::optional<std::string> root;    // audit this offline root file system instead
+  std::optional<std::string> output;      // with kPrometheus: the file to replace instead of stdout
+  std::optional<std::string> policyFile;  // --policy: with products, prometheus or nagios
+  Policy policy;                          // read from policyFile by the program before it runs
+  // With nagios: thresholds on the number outdated (range syntax) and the run's time limit.
+  std::optional<std::string> warning;
+  std::optional<std::string> critical;
+  unsigned timeout = 10;
+  bool allUsers = false;            // also search every account's own folder, as that account
+  std::optional<std::string> root;  // audit this offline root file system instead
 };
 
 // Reads the arguments after the program name. Returns false with a one-line reason in `error` for
 // an unknown option, a missing or bad value (a --format that names no format), --plugin-dir beside
-// a library argument, or --output without --format prometheus.
+// a library argument, --output without --format prometheus, --policy with json or text, or -w,
+// -c or -t (a range, a range, whole seconds from 1) without --format nagios.
 bool ParseHostOptions(const std::vector<std::string>& arguments, HostOptions& options,
                       std::string& error);
 

@@ -11,8 +11,11 @@ enum HostExitStatus : int {
   kNoReport = 4,
   kBadPlugin = 5,
   kUsage = 64,
-  kBadData = 65,        // --root: the image's dpkg database cannot be read
-  kNoInput = 66,        // --root: no such folder, or not a folder
+  kBadData =
+      65,  // a --policy line does not parse; --root: the image's dpkg database cannot be read
+  kNoInput = 66,  // the --policy file cannot be read; --root: no such folder, or not a folder
+  kPolicyInvalid = kBadData,
+  kPolicyUnreadable = kNoInput,
   kSystemFailure = 71,  // --root: the image cannot be made read-only
   kCannotWrite = 73,
   kNotRoot = 77,  // --all-users as an ordinary user

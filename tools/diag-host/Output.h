@@ -34,9 +34,16 @@ class Output {
   // Takes one check's run. Returns the exit status this adds (kClean when none).
   virtual int Add(const CheckResult& result) = 0;
 
+  // Told why a library or a check gave no product list, as diag-host complains of it.
+  virtual void Missed(const std::string& /*reason*/) {}
+
   // Called once after the last check; `status` is the invocation's exit status so far and
   // `checks` the number of checks run. Returns the exit status this adds.
   virtual int Finish(int /*status*/, size_t /*checks*/) { return 0; }
+
+  // The invocation's exit status, given the host's own, also when the run ended before Finish; a
+  // format whose readers expect other codes (nagios) answers its own.
+  virtual int ExitStatus(int status) { return status; }
 };
 
 // The names --format takes, in the order --help lists them.
@@ -50,5 +57,12 @@ std::unique_ptr<Output> MakeJsonOutput(const HostOptions& options);
 std::unique_ptr<Output> MakeTextOutput(const HostOptions& options);
 std::unique_ptr<Output> MakeProductsOutput(const HostOptions& options);
 std::unique_ptr<Output> MakePrometheusOutput(const HostOptions& options);
+std::unique_ptr<Output> MakeCycloneDxOutput(const HostOptions& options);
+std::unique_ptr<Output> MakeSpdxOutput(const HostOptions& options);
+std::unique_ptr<Output> MakeNagiosOutput(const HostOptions& options);
+
+// Prints the nagios format's answer for a run that could not start: "ZORVEX UNKNOWN - `reason`".
+// Returns the exit status that goes with it, 3.
+int NagiosUnknown(const std::string& reason);
 
 #endif  // DIAG_HOST_OUTPUT_H

@@ -9,10 +9,10 @@ struct OutputFormat {
 
 // Every format --format takes; a new format is a module of its own and a line here.
 const OutputFormat kFormats[] = {
-    {"json", MakeJsonOutput},
-    {"text", MakeTextOutput},
-    {"products", MakeProductsOutput},
-    {"prometheus", MakePrometheusOutput},
+    {"json", MakeJsonOutput},           {"text", MakeTextOutput},
+    {"products", MakeProductsOutput},   {"prometheus", MakePrometheusOutput},
+    {"cyclonedx", MakeCycloneDxOutput}, {"spdx", MakeSpdxOutput},
+    {"nagios", MakeNagiosOutput},
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "PluginFile.h"
+
 namespace {
 
 // A list longer than this is taken for a list without its terminating null.
@@ -23,6 +25,9 @@ std::string LastLoaderError() {
 std::unique_ptr<PluginLibrary> PluginLibrary::Open(const std::string& path, std::string& error) {
   // A name without "/" would send dlopen through the library search path; the user means a file.
   const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  if (!PluginFileIsWhole(file, error)) {
+    return nullptr;
+  }
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     error = "cannot load " + path + ": " + LastLoaderError();

@@ -39,24 +39,6 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
   return length;
 }
 
-// Package descriptions are whatever bytes the package manager holds; downstream readers insist
-// on UTF-8, so each stray byte becomes U+FFFD.
-std::string ValidUtf8(const std::string& text) {
-  std::string valid;
-  valid.reserve(text.size());
-  for (size_t at = 0; at < text.size();) {
-    const size_t length = Utf8SequenceLength(text, at);
-    if (length == 0) {
-      valid += "\xEF\xBF\xBD";
-      ++at;
-    } else {
-      valid.append(text, at, length);
-      at += length;
-    }
-  }
-  return valid;
-}
-
 std::string Text(json_object* value) {
   if (json_object_is_type(value, json_type_string)) {
     return ValidUtf8(std::string(json_object_get_string(value),
@@ -163,6 +145,24 @@ json_object* UsersArray(const std::vector<UserPart>& users) {
 
 }  // namespace
 
+// Package descriptions are whatever bytes the package manager holds; downstream readers insist
+// on UTF-8, so each stray byte becomes U+FFFD.
+std::string ValidUtf8(const std::string& text) {
+  std::string valid;
+  valid.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) {
+      valid += "\xEF\xBF\xBD";
+      ++at;
+    } else {
+      valid.append(text, at, length);
+      at += length;
+    }
+  }
+  return valid;
+}
+
 bool ReadProductList(const std::string& report, ProductList& list, std::string& error) {
   JsonTree tree;
   if (!ParseReportTree(report, tree)) {
@@ -177,17 +177,23 @@ bool ReadProductList(const std::string& report, ProductList& list, std::string& 
   }
   list = ProductList();
   json_object* value = Member(node, "Value");
+  ProductNodeTexts texts;
+  texts.message = Text(Member(node, "Message"));
   if (json_object_is_type(value, json_type_string)) {
-    list.message = Text(value);
+    list.message = texts.value = Text(value);
   } else if (!json_object_is_type(value, json_type_object)) {
     // The check could not read back the product map it had assembled.
     list.message = "The report holds no readable product map.";
   } else {
-    const std::string packageSource = PackageSource(Text(Member(node, "Command")));
+    texts.productsShown = true;
+    texts.command = Text(Member(node, "Command"));
+    list.message = texts.message;
+    const std::string packageSource = PackageSource(texts.command);
     json_object_object_foreach(value, name, product) {
       list.products.push_back(ReadProduct(name, product, packageSource));
     }
   }
+  list.sources = ReadSourceHealth(texts, list.products);
   return true;
 }
 
@@ -207,6 +213,7 @@ std::string ProductListDocument(const std::string& check, int status, const Prod
   if (!list.users.empty()) {
     json_object_object_add(document.get(), "users", UsersArray(list.users));
   }
+  json_object_object_add(document.get(), "sources", SourcesObject(list.sources));
   return json_object_to_json_string_ext(document.get(),
                                         JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "SourceHealth.h"
+
 // One product of a report, flattened: its name without the trailing blank that package products
 // carry, the source that found it and its details as texts. Every text is valid UTF-8: bytes that
 // are not are replaced by U+FFFD, so that JSON readers and metric scrapers accept them.
@@ -32,10 +34,14 @@ struct UserPart {
 // The products of one report in report order, or, when it found none, its explanation.
 struct ProductList {
   std::vector<InstalledProduct> products;
-  std::string message;  // the nothing-found text; empty when products were found
+  // The nothing-found text; beside products, the texts of the sources that failed (empty when
+  // none did).
+  std::string message;
   // Set by the audit modes only: the accounts searched one by one, and an offline root's system.
   std::vector<UserPart> users;
   std::string os;
+  // What each source did, installer, dpkg and rpm, as the report tells it.
+  std::vector<SourceHealth> sources;
 };
 
 // Reads the "Zorvex products" node of `report`. The source of a product is told by its details
@@ -43,11 +49,15 @@ struct ProductList {
 // Returns false with a reason in `error` when the report is not JSON or has no such node.
 bool ReadProductList(const std::string& report, ProductList& list, std::string& error);
 
-// One line of JSON: {"check", "status", "products": [...], "message"}, keys always in this order;
+// One line of JSON: {"check", "status", "products": [...], "message", "sources"}, keys always in
+// this order, "sources" as SourcesObject writes it;
 // each product {"name", "source", "version", "full_version", "path"} followed by "product_id" and
 // "description" (installer) or "packages" (an array) and "architecture" (dpkg, rpm), then "user"
 // for a product of an account's own folder. The audit modes add "os" (--root) and "users" (each
 // account searched: {"user", "failure"}, failure "" when its search completed) after "message".
 std::string ProductListDocument(const std::string& check, int status, const ProductList& list);
+
+// `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(const std::string& text);
 
 #endif  // DIAG_HOST_PRODUCT_LIST_H

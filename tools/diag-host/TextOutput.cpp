@@ -2,6 +2,7 @@
 
 #include "HostStatus.h"
 #include "Output.h"
+#include "SourceNotes.h"
 #include "TextReport.h"
 
 namespace {
@@ -19,6 +20,13 @@ class TextOutput : public Output {
       Complain(result.library + ": check " + result.info.name +
                " returned a report that is not JSON:\n" + result.report);
       return kNoReport;
+    }
+    // The product node's texts, read apart from the tree so that a report without one still
+    // renders as before.
+    ProductList list;
+    std::string ignored;
+    if (ReadProductList(result.report, list, ignored)) {
+      text += SourceNotes(list);
     }
     std::cout << result.info.name << " (" << result.library << ")\n" << text;
     return kClean;

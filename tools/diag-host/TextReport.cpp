@@ -1,5 +1,7 @@
 #include "TextReport.h"
 
+#include <algorithm>
+
 #include "ReportTree.h"
 
 namespace {
@@ -48,6 +50,29 @@ std::string Escaped(const char* bytes, size_t length) {
 
 std::string Escaped(const std::string& text) { return Escaped(text.data(), text.size()); }
 
+// A name as its line shows it: escaped, and a leading "|" as an escape too, so that only a
+// continuation line starts with "| " after its indentation.
+std::string Name(const std::string& name) {
+  std::string text = Escaped(name);
+  return text.rfind('|', 0) == 0 ? "\\x7c" + text.substr(1) : text;
+}
+
+// A text value: each of its lines escaped; the lines after the first one level deeper than
+// `depth` behind "| ", so that a text cannot make a line that reads as a node.
+std::string TextLines(const char* bytes, size_t length, int depth) {
+  std::string text;
+  const char* end = bytes + length;
+  for (const char* line = bytes;;) {
+    const char* lineEnd = std::find(line, end, '\n');
+    text += (line == bytes ? "" : "\n" + Indent(depth + 1) + "| ") +
+            Escaped(line, static_cast<size_t>(lineEnd - line));
+    if (lineEnd == end) {
+      return text;
+    }
+    line = lineEnd + 1;
+  }
+}
+
 // A text escaped, NULs included; anything else as its JSON text, which already escapes every
 // control character but DEL.
 std::string Scalar(json_object* value) {
@@ -76,18 +101,23 @@ void Renderer::Members(json_object* object, int depth) {
 }
 
 void Renderer::Line(int depth, const std::string& label, json_object* value) {
-  text += Indent(depth) + label + ": " + Scalar(value) + "\n";
+  text += Indent(depth) + label + ": ";
+  text += json_object_is_type(value, json_type_string)
+              ? TextLines(json_object_get_string(value),
+                          static_cast<size_t>(json_object_get_string_len(value)), depth)
+              : Scalar(value);
+  text += "\n";
 }
 
 void Renderer::Node(const std::string& name, json_object* node, int depth) {
   if (!IsReportNode(node)) {
-    Line(depth, Escaped(name), node);
+    Line(depth, Name(name), node);
     return;
   }
   if (TooDetailed(node, verbosity)) {
     return;
   }
-  std::string label = Escaped(name);
+  std::string label = Name(name);
   const std::string word = Scalar(Member(node, "RetVal"));
   if (!word.empty() && word != "INFO") {
     label += " [" + word + "]";
@@ -130,3 +160,5 @@ bool RenderTextReport(const std::string& report, unsigned long verbosity, std::s
   text = renderer.text;
   return true;
 }
+
+std::string EscapeText(const std::string& text) { return Escaped(text); }
