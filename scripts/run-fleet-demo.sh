@@ -5,14 +5,19 @@
 # root; everything it starts is stopped when it ends, and its scratch folder is removed.
 #
 #   run-fleet-demo.sh [--deb FILE] [--diag-host PATH] [--out DIR] [--limit HOSTS]
-#                     [ADDRESS=VAR[=HIDDEN]]...
+#                     [-e NAME=VALUE]... [--run COMMAND] [ADDRESS=VAR[=HIDDEN]]...
 #
 # Without hosts, three made from examples/sample-installation: 127.0.0.2 with the sample's
 # installer and dpkg products, 127.0.0.3 with its installer products only, 127.0.0.4 with none.
-# HIDDEN, a folder, is covered by an empty one on that host (to take diag-host away). The hosts
+# HIDDEN, a folder, is covered by an empty one on that host (to take diag-host away); a folder
+# VAR/home becomes the host's /home (its accounts' own installer folders). The hosts
 # run PATH (default: the build-check/ diag-host, built first). Writes DIR/fleet.csv and
 # DIR/fleet.json (default: build-check/fleet/), keeping the rows of hosts not in the run, and exits
-# with ansible-playbook's status. --limit passes HOSTS to ansible-playbook's --limit.
+# with ansible-playbook's status. --limit passes HOSTS to ansible-playbook's --limit, -e a
+# playbook variable (VALUE without blanks). --run runs the shell COMMAND instead of the playbook,
+# with the hosts up, ANSIBLE_CONFIG and ANSIBLE_COLLECTIONS_PATH set, FLEET_INVENTORY naming the
+# inventory and FLEET_SSH_CONFIG an ssh_config that reaches each host by its address as root,
+# and exits with its status (bench/fleet_bench.sh times the playbook against plain ssh so).
 #
 # With --deb, the playbook installs the package FILE on every host with apt and the hosts run the
 # diag-host it installs (unless --diag-host names another). Each host's /usr and /etc then take
@@ -25,14 +30,18 @@ diag_host=""
 deb=""
 out="$top/build-check/fleet"
 limit=""
+extra_vars=""
+run=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --deb) deb=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     --diag-host) diag_host=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --limit) limit=$2; shift 2 ;;
+    -e) extra_vars="$extra_vars -e $2"; shift 2 ;;
+    --run) run=$2; shift 2 ;;
     -*)
-      echo "usage: $0 [--deb FILE] [--diag-host PATH] [--out DIR] [--limit HOSTS] [ADDRESS=VAR[=HIDDEN]]..." >&2
+      echo "usage: $0 [--deb FILE] [--diag-host PATH] [--out DIR] [--limit HOSTS] [-e NAME=VALUE]... [--run COMMAND] [ADDRESS=VAR[=HIDDEN]]..." >&2
       exit 64
       ;;
     *) break ;;
@@ -114,6 +123,7 @@ Subsystem sftp internal-sftp
 CONFIG
   echo "[$address]:$port $(cat "$dir/host_key.pub")" >>"$work/known_hosts"
   echo "$address ansible_port=$port" >>"$work/hosts"
+  printf 'Host %s\n  Port %s\n' "$address" "$port" >>"$work/ssh_config"
   if [ -n "$deb" ]; then
     # VAR's dpkg database joins this machine's: its status file, with this machine's first.
     mkdir -p "$dir/var-top/lib/dpkg"
@@ -141,6 +151,7 @@ CONFIG
     else
       mount --bind "$1" /var
     fi
+    if [ -d "$1/home" ]; then mount --bind "$1/home" /home; fi
     mount -t tmpfs -o mode=0755 zorvex-fleet-run /run
     mkdir /run/sshd
     if [ -n "$3" ]; then mount -t tmpfs -o mode=0755 zorvex-fleet-hidden "$3"; fi
@@ -148,7 +159,7 @@ CONFIG
     >"$dir/sshd.log" 2>&1 &
   pids="$pids $!"
   tries=0
-  until grep -q "Server listening" "$dir/sshd.log"; do
+  until grep -q "Server listening" "$dir/sshd.log" 2>/dev/null; do
     tries=$((tries + 1))
     if [ $tries -gt 200 ] || ! kill -0 "$!" 2>/dev/null; then
       echo "$0: the sshd of $address did not start:" >&2
@@ -187,6 +198,15 @@ for host in "$@"; do
   [ "$rest" = "$var" ] || hidden=${rest#*=}
   start_host "$address" "$var" "$hidden"
 done
+cat >>"$work/ssh_config" <<SSH
+Host *
+  User root
+  IdentityFile $work/client
+  IdentitiesOnly yes
+  UserKnownHostsFile $work/known_hosts
+  ControlMaster no
+  BatchMode yes
+SSH
 cat >>"$work/hosts" <<HOSTS
 [fleet:vars]
 ansible_user=root
@@ -215,11 +235,18 @@ ansible-galaxy collection install -p "$work/collections" "$work"/zorvex-checker-
   cat "$work/galaxy.log" >&2
   exit 1
 }
+if [ -n "$run" ]; then
+  status=0
+  FLEET_INVENTORY="$work/hosts" FLEET_SSH_CONFIG="$work/ssh_config" sh -c "$run" || status=$?
+  exit $status
+fi
 mkdir -p "$out"
-# In the background, so that a signal reaches the traps at once, not after the playbook.
+# In the background, so that a signal reaches the traps at once, not after the playbook. The
+# playbook variables are split on blanks on purpose.
+# shellcheck disable=SC2086
 timeout -k 5 240 ansible-playbook -i "$work/hosts" zorvex.checker.fleet_inventory \
   ${limit:+--limit "$limit"} ${diag_host:+-e "zorvex_diag_host=$diag_host"} \
-  ${deb:+-e "zorvex_deb=$deb"} -e zorvex_inventory_dir="$out" &
+  ${deb:+-e "zorvex_deb=$deb"} $extra_vars -e zorvex_inventory_dir="$out" &
 pids="$! $pids"
 status=0
 wait "$!" || status=$?

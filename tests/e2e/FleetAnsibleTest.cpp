@@ -1,8 +1,10 @@
 // The fleet playbook run by Debian's ansible-core over real SSH (scripts/run-fleet-demo.sh) against
 // four hosts, 127.0.0.2 to 127.0.0.5: each an sshd in a mount namespace of its own whose /var is a
 // fixture of its own (an installer tree in /var/corva, a dpkg database in /var/lib/dpkg). Every
-// host runs the build tree's diag-host, except 127.0.0.4, where its folder is hidden; then a
-// run limited to two hosts whose check is missing.
+// host runs the build tree's diag-host, except 127.0.0.4, where its folder is hidden, and searches
+// every account's own folder too (each host's /home is a fixture folder; on 127.0.0.3 the test
+// account has installed a product of its own); then a run limited to two hosts whose check is
+// missing.
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 #include <unistd.h>
@@ -33,7 +35,8 @@ class FleetAnsibleTest : public ::testing::Test {
   }
 
   // A host's /var: the installer tree `corva` (none when empty) and the dpkg database `dpkg`,
-  // given to the host at `address`, with `hidden` covered by an empty folder there.
+  // given to the host at `address`, with `hidden` covered by an empty folder there; its /home
+  // the folder `home` beside them.
   void AddHost(const std::string& address, const std::string& corva, const std::string& dpkg,
                const std::string& hidden = "") {
     const std::string var = work_.MakeDir(address);
@@ -43,6 +46,7 @@ class FleetAnsibleTest : public ::testing::Test {
       CopyTree(corva, var + "/corva");
     }
     CopyTree(dpkg, var + "/lib/dpkg");
+    work_.MakeDir(address + "/home");
     hosts_ += " '" + address + "=" + var + (hidden.empty() ? "" : "=" + hidden) + "'";
   }
 
@@ -53,6 +57,14 @@ class FleetAnsibleTest : public ::testing::Test {
                               &output);
   }
 
+  // The test account's own installer folder on the host at `address`, holding one product.
+  void AddAccountInstall(const std::string& address) const {
+    const std::string home = work_ / (address + "/home/" + kAccount);
+    testsupport::InstallerCache(home + "/corva/zorvex/", {{"account.tool", "1"}});
+    ASSERT_EQ(testsupport::Shell(std::string("chown -R ") + kAccount + ": '" + home + "'"), 0);
+  }
+
+  static constexpr const char* kAccount = "zorvex-test";  // made by the test_user fixture
   TempDir work_;
   std::string hosts_;
 };
@@ -93,23 +105,35 @@ TEST_F(FleetAnsibleTest, InventoryListsEachHostAndKeepsTheRowsOfHostsNotInARun) 
                                               "3.1.0-4", kHostileDescription, e2e::kInstallDir}});
   const testsupport::DpkgAdminDir other({{"hello", "2.10-3", "amd64", "example of another"}});
   AddHost("127.0.0.3", corva, other.path());
+  AddAccountInstall("127.0.0.3");
   AddHost("127.0.0.4", "", other.path(), std::filesystem::path(DIAG_HOST_PATH).parent_path());
   AddHost("127.0.0.5", "", other.path());
 
   std::string output;
   // 2: a host failed, the others completed.
-  EXPECT_EQ(RunPlaybook(output, "--diag-host '" + std::string(DIAG_HOST_PATH) + "'"), 2) << output;
-  EXPECT_NE(output.find("127.0.0.4                  : ok=2    changed=0    unreachable=0    "
+  EXPECT_EQ(RunPlaybook(output, "-e zorvex_all_users=true --diag-host '" +
+                                    std::string(DIAG_HOST_PATH) + "'"),
+            2)
+      << output;
+  EXPECT_NE(output.find("127.0.0.4                  : ok=1    changed=0    unreachable=0    "
                         "failed=1"),
             std::string::npos)
       << output;
   const Inventory first = ReadInventory(testsupport::ReadFile(work_ / "out/fleet.json"));
-  EXPECT_EQ(first.states, (std::vector<std::string>{"127.0.0.2 ok", "127.0.0.2 ok", "127.0.0.2 ok",
-                                                    "127.0.0.2 ok", "127.0.0.3 degraded",
-                                                    "127.0.0.4 failed", "127.0.0.5 ok"}));
+  EXPECT_EQ(first.states,
+            (std::vector<std::string>{"127.0.0.2 ok", "127.0.0.2 ok", "127.0.0.2 ok",
+                                      "127.0.0.2 ok", "127.0.0.3 degraded", "127.0.0.3 degraded",
+                                      "127.0.0.4 failed", "127.0.0.5 ok"}));
+  // The account's product, with its account; the system's carry none.
+  ASSERT_EQ(first.rows.size(), 8u);
+  EXPECT_NE(first.rows[5].find(R"("product_id": "account.tool")"), std::string::npos)
+      << first.rows[5];
+  EXPECT_NE(first.rows[5].find(std::string(R"("user": ")") + kAccount + "\""), std::string::npos)
+      << first.rows[5];
+  EXPECT_NE(first.rows[4].find(R"("user": "")"), std::string::npos) << first.rows[4];
   // One physical line per row, the description escaped and kept from running as a formula.
   const std::string csv = testsupport::ReadFile(work_ / "out/fleet.csv");
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8) << csv;
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 9) << csv;
   EXPECT_NE(csv.find(R"(,"'=HYPERLINK(""x"")\tERROR\nsecond line",)"), std::string::npos) << csv;
 
   // Only two hosts, both failing now: all of the run failed, the inventory is still written,
@@ -119,10 +143,12 @@ TEST_F(FleetAnsibleTest, InventoryListsEachHostAndKeepsTheRowsOfHostsNotInARun) 
       << output;
   const Inventory second = ReadInventory(testsupport::ReadFile(work_ / "out/fleet.json"));
   EXPECT_EQ(second.states, (std::vector<std::string>{"127.0.0.2 failed", "127.0.0.3 degraded",
-                                                     "127.0.0.4 failed", "127.0.0.5 failed"}));
-  ASSERT_EQ(second.rows.size(), 4u);
+                                                     "127.0.0.3 degraded", "127.0.0.4 failed",
+                                                     "127.0.0.5 failed"}));
+  ASSERT_EQ(second.rows.size(), 5u);
   EXPECT_EQ(second.rows[1], first.rows[4]);
   EXPECT_EQ(second.rows[2], first.rows[5]);
+  EXPECT_EQ(second.rows[3], first.rows[6]);
   EXPECT_NE(second.rows[0].find(R"(check failed: \/nonexistent\/diag-host is not installed)"),
             std::string::npos)
       << second.rows[0];

@@ -65,6 +65,15 @@ class FleetRowsTest(unittest.TestCase):
         self.assertIn("installer: failed, 1 found (file is not a database)",
                       fleet.csv_cell(row, "sources"))
 
+    def test_an_accounts_products_carry_it_and_its_failed_search_shows(self):
+        own = dict(PRODUCT, user="alice")
+        late = dict(source="installer", user="bob", state="failed", found=0, message="timed out")
+        variables = dict(zorvex=dict(result(2), products=[PRODUCT, own],
+                                     sources=sources("found") + [late]))
+        system, user = self.rows({"h1": variables})
+        self.assertEqual((system["user"], user["user"], user["state"]), ("", "alice", "degraded"))
+        self.assertIn("installer of bob: failed (timed out)", fleet.csv_cell(user, "sources"))
+
     def test_rows_of_hosts_not_in_the_run_are_kept(self):
         with tempfile.TemporaryDirectory() as scratch:
             stored = os.path.join(scratch, "fleet.json")

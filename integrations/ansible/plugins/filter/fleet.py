@@ -20,7 +20,11 @@ COLUMNS = (
     "sources", "collected", "host_name", "os", "diag_host_version",
 )
 
-PRODUCT_FIELDS = COLUMNS[3:12]
+# The account whose own installer folder holds the product (all_users); empty for the system's.
+USER_COLUMNS = ("user",)
+COLUMNS += USER_COLUMNS
+
+PRODUCT_FIELDS = COLUMNS[3:12] + USER_COLUMNS
 HOST_FIELDS = ("collected", "host_name", "os", "diag_host_version")
 
 # A spreadsheet runs a cell that begins with one of these as a formula; "'" is in the list so that
@@ -42,6 +46,8 @@ def describe_source(source):
     name = source.get("source", "?")
     if source.get("check"):
         name = "%s %s" % (source["check"], name)
+    if source.get("user"):
+        name = "%s of %s" % (name, source["user"])
     words = str(source.get("state", ""))
     if source.get("found") or source.get("state") == "found":
         words += (" %d" if source.get("state") == "found" else ", %d found") % source.get("found", 0)
@@ -118,6 +124,12 @@ def zorvex_fleet_rows(hostvars, previous=None, result_name="zorvex",
     return sorted((dict(empty, **row) for row in rows), key=lambda row: row["host"])
 
 
+def zorvex_failed_hosts(hostvars, result_name="zorvex", install_name="zorvex_install"):
+    """The hosts of this run whose install or check failed (or that were unreachable)."""
+    rows = zorvex_fleet_rows(hostvars, None, result_name, install_name)
+    return sorted({row["host"] for row in rows if row["state"] == "failed"})
+
+
 def escape_cell(value):
     """A cell as one line of plain text that no spreadsheet runs as a formula.
 
@@ -159,4 +171,5 @@ def zorvex_csv(rows):
 
 class FilterModule(object):
     def filters(self):
-        return {"fleet_rows": zorvex_fleet_rows, "fleet_csv": zorvex_csv}
+        return {"fleet_rows": zorvex_fleet_rows, "fleet_csv": zorvex_csv,
+                "fleet_failed_hosts": zorvex_failed_hosts}

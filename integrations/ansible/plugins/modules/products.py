@@ -33,6 +33,19 @@ options:
     type: list
     elements: str
     default: []
+  all_users:
+    description:
+      - Also search every account's own installer folder, each as that account
+        (C(diag-host --all-users)); needs root (C(become)). Products found so carry the account
+        in C(user).
+    type: bool
+    default: false
+  root:
+    description:
+      - Audit the file system under this folder instead of the running system (a mounted image, a
+        container's root file system, a backup), with C(diag-host --root). Nothing in it is run or
+        written; as root it is read through a read-only mount.
+    type: path
 attributes:
   check_mode:
     support: full
@@ -52,6 +65,12 @@ EXAMPLES = r"""
   zorvex.checker.products:
     diag_host: /opt/zorvex-checker/bin/diag-host
     installer_root: /srv/corva
+
+- name: Every account's own installs too, and an image mounted at /mnt/image
+  zorvex.checker.products:
+    all_users: true
+    root: /mnt/image
+  become: true
 
 - name: Show them
   ansible.builtin.debug:
@@ -93,6 +112,10 @@ products:
     architecture:
       description: The packages' architecture (dpkg and rpm products only).
       type: str
+    user:
+      description: The account whose own installer folder holds it (with C(all_users) only);
+        absent for products installed for the whole system.
+      type: str
   sample:
     - name: Zorvex Compiler
       source: installer
@@ -118,6 +141,16 @@ sources:
   returned: success
   type: list
   elements: dict
+users:
+  description:
+    - With C(all_users), each account whose folder was searched, with C(failure) empty when its
+      search completed and the reason otherwise; empty without C(all_users).
+  returned: success
+  type: list
+  elements: dict
+  sample:
+    - user: alice
+      failure: ""
 collected:
   description: When the check ran, in UTC, ISO 8601 to the second.
   returned: always
@@ -128,7 +161,8 @@ host_name:
   returned: always
   type: str
 os:
-  description: The host's operating system, C(PRETTY_NAME) of its os-release.
+  description: The host's operating system, C(PRETTY_NAME) of its os-release (of the audited root's
+    with C(root)).
   returned: always
   type: str
   sample: Debian GNU/Linux 12 (bookworm)
@@ -151,11 +185,19 @@ import time
 from ansible.module_utils.basic import AnsibleModule
 
 
+def audit_mode_args(params):
+    """Where and as whom the check runs: every account's folder too, an offline root."""
+    args = ["--all-users"] if params["all_users"] else []
+    if params["root"]:
+        args += ["--root", params["root"]]
+    return args
+
+
 def diag_host_command(params):
     command = [params["diag_host"]] + params["extra_args"]
     if params["installer_root"]:
         command += ["--installer-root", params["installer_root"]]
-    return command + ["--format", "products"]
+    return command + audit_mode_args(params) + ["--format", "products"]
 
 
 def read_documents(module, output, facts):
@@ -217,7 +259,17 @@ def sources_of(documents):
             if len(documents) > 1:
                 source = dict(source, check=document.get("check", ""))
             sources.append(source)
+        # An account whose search failed lacks its products: a failed part of the installer source.
+        for part in document.get("users") or []:
+            if part.get("failure"):
+                sources.append(dict(source="installer", user=part.get("user", ""), state="failed",
+                                    found=0, message=part["failure"]))
     return sources
+
+
+def users_of(documents):
+    """The accounts searched with all_users, each with its failure ("" when it completed)."""
+    return [part for document in documents for part in document.get("users") or []]
 
 
 def main():
@@ -226,6 +278,8 @@ def main():
             diag_host=dict(type="path", default="/usr/bin/diag-host"),
             installer_root=dict(type="path"),
             extra_args=dict(type="list", elements="str", default=[]),
+            all_users=dict(type="bool", default=False),
+            root=dict(type="path"),
         ),
         supports_check_mode=True,
     )
@@ -251,12 +305,16 @@ def main():
     products = [product for document in documents for product in document["products"]]
     status = max(document["status"] for document in documents)
     message = "\n".join(document["message"] for document in documents if document["message"])
+    # An audited root names its own system.
+    facts["os"] = next((document["os"] for document in documents if document.get("os")),
+                       facts["os"])
     module.exit_json(
         changed=False,
         products=products,
         status=status,
         message=message,
         sources=sources_of(documents),
+        users=users_of(documents),
         ansible_facts=dict(zorvex_products=products, zorvex_status=status, zorvex_message=message),
         **facts
     )
