@@ -3,8 +3,8 @@
 // fixture of its own (an installer tree in /var/corva, a dpkg database in /var/lib/dpkg). Every
 // host runs the build tree's diag-host, except 127.0.0.4, where its folder is hidden, and searches
 // every account's own folder too (each host's /home is a fixture folder; on 127.0.0.3 the test
-// account has installed a product of its own); then a run limited to two hosts whose check is
-// missing.
+// account has installed a product of its own), with a policy that 127.0.0.3's product falls short
+// of and one bill of materials per host; then a run limited to two hosts whose check is missing.
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 #include <unistd.h>
@@ -109,14 +109,24 @@ TEST_F(FleetAnsibleTest, InventoryListsEachHostAndKeepsTheRowsOfHostsNotInARun) 
   AddHost("127.0.0.4", "", other.path(), std::filesystem::path(DIAG_HOST_PATH).parent_path());
   AddHost("127.0.0.5", "", other.path());
 
+  const std::string policy =
+      work_.Write("policy", "# the fleet's minimum\nZorvex Profiler >= 3.2\n");
+
   std::string output;
-  // 2: a host failed, the others completed.
-  EXPECT_EQ(RunPlaybook(output, "-e zorvex_all_users=true --diag-host '" +
+  // 2: a host failed, the others completed; 127.0.0.3 fails for its outdated product.
+  EXPECT_EQ(RunPlaybook(output, "-e zorvex_all_users=true -e zorvex_policy=" + policy +
+                                    " -e fail_on_outdated=true -e sbom=true --diag-host '" +
                                     std::string(DIAG_HOST_PATH) + "'"),
             2)
       << output;
-  EXPECT_NE(output.find("127.0.0.4                  : ok=1    changed=0    unreachable=0    "
-                        "failed=1"),
+  for (const char* failed : {"127.0.0.3", "127.0.0.4"}) {
+    EXPECT_NE(output.find(std::string(failed) +
+                          "                  : ok=1    changed=0    unreachable=0    failed=1"),
+              std::string::npos)
+        << output;
+  }
+  EXPECT_NE(output.find("outdated Zorvex products (below the policy's minimum): Zorvex Profiler "
+                        "(installer) 3.1.0-4 < 3.2"),
             std::string::npos)
       << output;
   const Inventory first = ReadInventory(testsupport::ReadFile(work_ / "out/fleet.json"));
@@ -131,6 +141,14 @@ TEST_F(FleetAnsibleTest, InventoryListsEachHostAndKeepsTheRowsOfHostsNotInARun) 
   EXPECT_NE(first.rows[5].find(std::string(R"("user": ")") + kAccount + "\""), std::string::npos)
       << first.rows[5];
   EXPECT_NE(first.rows[4].find(R"("user": "")"), std::string::npos) << first.rows[4];
+  EXPECT_NE(first.rows[4].find(R"("outdated": "3.2")"), std::string::npos) << first.rows[4];
+  EXPECT_NE(first.rows[0].find(R"("outdated": "")"), std::string::npos) << first.rows[0];
+  // Each host whose check ran has its bill of materials; 127.0.0.4, without diag-host, none.
+  json_object* sbom = json_object_from_file((work_ / "out/sbom/127.0.0.2.cdx.json").c_str());
+  EXPECT_STREQ(json_object_get_string(json_object_object_get(sbom, "bomFormat")), "CycloneDX");
+  json_object_put(sbom);
+  EXPECT_TRUE(std::filesystem::exists(work_ / "out/sbom/127.0.0.5.cdx.json"));
+  EXPECT_FALSE(std::filesystem::exists(work_ / "out/sbom/127.0.0.4.cdx.json"));
   // One physical line per row, the description escaped and kept from running as a formula.
   const std::string csv = testsupport::ReadFile(work_ / "out/fleet.csv");
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 9) << csv;

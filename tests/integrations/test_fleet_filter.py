@@ -74,6 +74,35 @@ class FleetRowsTest(unittest.TestCase):
         self.assertEqual((system["user"], user["user"], user["state"]), ("", "alice", "degraded"))
         self.assertIn("installer of bob: failed (timed out)", fleet.csv_cell(user, "sources"))
 
+    def test_outdated_products_name_their_minimum_and_fail_their_host_when_asked(self):
+        newer = dict(PRODUCT, name="Zorvex Studio", full_version="2025.1.0-1")
+        behind = dict(name="Zorvex Compiler", source="installer", full_version="2024.2.0-95",
+                      minimum="2024.10")
+        judged = dict(result(), products=[PRODUCT, newer], outdated=[behind])
+        self.assertEqual([row["outdated"] for row in self.rows({"h1": dict(zorvex=judged)})],
+                         ["2024.10", ""])
+        cases = [
+            ("not asked", None, []),
+            ("asked with -e", "true", ["h1"]),
+            ("asked in the inventory", True, ["h1"]),
+            ("turned off", "false", []),
+        ]
+        for name, flag, failed in cases:
+            with self.subTest(name):
+                variables = dict(zorvex=judged)
+                if flag is not None:
+                    variables["fail_on_outdated"] = flag
+                hostvars = {"h1": variables, "h2": dict(zorvex=result(), fail_on_outdated=True)}
+                self.assertEqual(fleet.zorvex_failed_hosts(hostvars), failed)
+        self.assertEqual(fleet.zorvex_failure(dict(zorvex=judged)),
+                         "outdated Zorvex products (below the policy's minimum): "
+                         "Zorvex Compiler (installer) 2024.2.0-95 < 2024.10")
+        self.assertEqual(fleet.zorvex_failure(dict(zorvex=dict(failed=True, msg="no diag-host"),
+                                                   fail_on_outdated=True)), "no diag-host")
+        self.assertEqual(fleet.zorvex_failure(dict(zorvex=dict(skipped=True),
+                                                   zorvex_install=dict(failed=True, msg="dpkg"))),
+                         "dpkg")
+
     def test_rows_of_hosts_not_in_the_run_are_kept(self):
         with tempfile.TemporaryDirectory() as scratch:
             stored = os.path.join(scratch, "fleet.json")

@@ -23,6 +23,8 @@ COLUMNS = (
 # The account whose own installer folder holds the product (all_users); empty for the system's.
 USER_COLUMNS = ("user",)
 COLUMNS += USER_COLUMNS
+# The policy's minimum that the product falls below; empty when it does not, or without a policy.
+COLUMNS += ("outdated",)
 
 PRODUCT_FIELDS = COLUMNS[3:12] + USER_COLUMNS
 HOST_FIELDS = ("collected", "host_name", "os", "diag_host_version")
@@ -81,10 +83,18 @@ def host_rows(host, result, install):
                   sources=sources, message=result["message"])
     if not result["products"]:
         return [common]
+    minimums = {outdated_key(entry): entry.get("minimum", "")
+                for entry in result.get("outdated") or []}
     return [
-        dict(common, **{field: product.get(field) for field in PRODUCT_FIELDS if field in product})
+        dict(common, outdated=minimums.get(outdated_key(product), ""),
+             **{field: product.get(field) for field in PRODUCT_FIELDS if field in product})
         for product in result["products"]
     ]
+
+
+def outdated_key(product):
+    """What names a product in the module's `outdated` list."""
+    return (product.get("name"), product.get("source"), product.get("full_version"))
 
 
 def previous_rows(path):
@@ -124,10 +134,34 @@ def zorvex_fleet_rows(hostvars, previous=None, result_name="zorvex",
     return sorted((dict(empty, **row) for row in rows), key=lambda row: row["host"])
 
 
+def fails_on_outdated(variables):
+    """The host's `fail_on_outdated`, from -e or the inventory; -e gives it as text."""
+    value = variables.get("fail_on_outdated", False)
+    return value is True or str(value).lower() in ("true", "yes", "on", "1")
+
+
 def zorvex_failed_hosts(hostvars, result_name="zorvex", install_name="zorvex_install"):
-    """The hosts of this run whose install or check failed (or that were unreachable)."""
+    """The hosts of this run whose install or check failed (or that were unreachable), and those
+    with outdated products where `fail_on_outdated` is set."""
     rows = zorvex_fleet_rows(hostvars, None, result_name, install_name)
-    return sorted({row["host"] for row in rows if row["state"] == "failed"})
+    return sorted({row["host"] for row in rows
+                   if row["state"] == "failed"
+                   or row["outdated"] and fails_on_outdated(hostvars[row["host"]])})
+
+
+def zorvex_failure(variables, result_name="zorvex", install_name="zorvex_install"):
+    """Why a host that zorvex_failed_hosts names fails: its install, its check, or the products
+    below the policy's minimum, each named."""
+    install = variables.get(install_name) or {}
+    result = variables.get(result_name) or {}
+    if install.get("failed"):
+        return install.get("msg") or "the install failed"
+    if result.get("failed") or result.get("unreachable") or "products" not in result:
+        return result.get("msg") or "the check did not run"
+    return "outdated Zorvex products (below the policy's minimum): " + "; ".join(
+        "%s (%s) %s < %s" % (entry.get("name"), entry.get("source"), entry.get("full_version"),
+                             entry.get("minimum"))
+        for entry in result.get("outdated") or [])
 
 
 def escape_cell(value):
@@ -172,4 +206,4 @@ def zorvex_csv(rows):
 class FilterModule(object):
     def filters(self):
         return {"fleet_rows": zorvex_fleet_rows, "fleet_csv": zorvex_csv,
-                "fleet_failed_hosts": zorvex_failed_hosts}
+                "fleet_failed_hosts": zorvex_failed_hosts, "fleet_failure": zorvex_failure}

@@ -14,6 +14,8 @@ description:
   - Writes C(fleet.csv) and C(fleet.json) in a folder on the controller, one row per host and
     product, from the C(zorvex) results that M(zorvex.checker.products) registered on the hosts
     of the play; the rows of hosts without a result are kept from the C(fleet.json) already there.
+  - Writes each software bill of materials that M(zorvex.checker.products) returned (its C(sbom))
+    byte for byte to C(sbom/HOST.cdx.json) or C(sbom/HOST.spdx.json) in that folder.
   - Each file is replaced whole (a temporary file renamed over it), and only when its content
     changes.
   - Runs on the controller as an action; run it once (C(run_once)).

@@ -15,6 +15,8 @@ description:
     it found, one flat record each, with the check's status code, the health of each product
     source when C(diag-host) reports it, and what was collected where and when.
   - Only reads; supports check mode, in which it runs just the same.
+  - With C(policy), also which products are below the minimum versions it sets (C(outdated)); with
+    C(sbom), also the host's software bill of materials (C(sbom)).
   - Fails when C(diag-host) is missing, cannot load the check, or the check gives no report.
 options:
   diag_host:
@@ -46,6 +48,19 @@ options:
         container's root file system, a backup), with C(diag-host --root). Nothing in it is run or
         written; as root it is read through a read-only mount.
     type: path
+  policy:
+    description:
+      - The text of a version policy (one rule a line, C([SOURCE:]NAME >= VERSION)), written to a
+        private temporary file on the host for C(diag-host --policy) and removed again; the
+        products below their minimum are returned as C(outdated). A policy file already on the
+        host can be given with C(extra_args) instead (C([--policy, PATH])).
+    type: str
+  sbom:
+    description:
+      - Also return the host's software bill of materials in this format, as
+        C(diag-host --format cyclonedx) or C(--format spdx) writes it for the same audit.
+    type: str
+    choices: [cyclonedx, spdx]
 attributes:
   check_mode:
     support: full
@@ -71,6 +86,12 @@ EXAMPLES = r"""
     all_users: true
     root: /mnt/image
   become: true
+
+- name: Judge them against a policy of the controller and bring a CycloneDX document along
+  zorvex.checker.products:
+    policy: "{{ lookup('ansible.builtin.file', 'policy') }}"
+    sbom: cyclonedx
+  register: zorvex
 
 - name: Show them
   ansible.builtin.debug:
@@ -134,6 +155,28 @@ message:
   returned: success
   type: str
   sample: ""
+outdated:
+  description:
+    - With C(policy), the products below the minimum version of the policy, each with the
+      C(minimum) it falls short of, from every check that ran; empty without C(policy).
+  returned: success
+  type: list
+  elements: dict
+  sample:
+    - name: Zorvex Compiler
+      source: installer
+      full_version: 2024.2.0-95
+      minimum: "2024.10"
+sbom:
+  description:
+    - With C(sbom), the document C(diag-host) printed, exactly (its text is valid UTF-8); also
+      when the check failed but C(diag-host) still gave a document, which then says why.
+  returned: with sbom, when diag-host gave a document
+  type: str
+sbom_format:
+  description: The format of C(sbom), C(cyclonedx) or C(spdx).
+  returned: with sbom, when diag-host gave a document
+  type: str
 sources:
   description:
     - Per product source, as C(diag-host) reports it (found N, failed with its message, not present,
@@ -172,7 +215,8 @@ diag_host_version:
   type: str
   sample: diag-host 1.0
 ansible_facts:
-  description: The same as C(zorvex_products), C(zorvex_status) and C(zorvex_message).
+  description: The same as C(zorvex_products), C(zorvex_status), C(zorvex_message) and
+    C(zorvex_outdated).
   returned: success
   type: dict
 """
@@ -180,6 +224,8 @@ ansible_facts:
 import json
 import os
 import shlex
+import shutil
+import tempfile
 import time
 
 from ansible.module_utils.basic import AnsibleModule
@@ -193,11 +239,46 @@ def audit_mode_args(params):
     return args
 
 
-def diag_host_command(params):
+def diag_host_command(params, output_format, policy_file=None):
     command = [params["diag_host"]] + params["extra_args"]
     if params["installer_root"]:
         command += ["--installer-root", params["installer_root"]]
-    return command + audit_mode_args(params) + ["--format", "products"]
+    if policy_file:
+        command += ["--policy", policy_file]
+    return command + audit_mode_args(params) + ["--format", output_format]
+
+
+def bill_of_materials(module, facts):
+    """The SBOM of the same audit, into `facts`. A check that failed still gives a document that
+    says why (exit statuses 4 and 5), so any status but a command-line error keeps it."""
+    sbom_format = module.params["sbom"]
+    if not sbom_format:
+        return
+    rc, out, err = module.run_command(diag_host_command(module.params, sbom_format))
+    if out and rc < 64:
+        facts.update(sbom=out, sbom_format=sbom_format)
+    else:
+        module.warn("diag-host --format %s gave no document (status %d): %s"
+                    % (sbom_format, rc, err.strip() or "no message"))
+
+
+def run_products(module):
+    """diag-host --format products; a policy text goes into a file of a private folder (mkdtemp
+    makes it 0700: no other user reads it or puts a file in its place), removed again."""
+    if module.params["policy"] is None:
+        command = diag_host_command(module.params, "products")
+        return (command,) + tuple(module.run_command(command))
+    policy_dir = tempfile.mkdtemp(prefix="zorvex-policy.")
+    try:
+        policy_file = os.path.join(policy_dir, "policy")
+        with open(policy_file, "w") as out:
+            out.write(module.params["policy"])
+        command = diag_host_command(module.params, "products", policy_file)
+        rc, out, err = module.run_command(command)
+    finally:
+        shutil.rmtree(policy_dir, ignore_errors=True)
+    # Its line numbers are the policy's; the temporary name would only confuse.
+    return command, rc, out, err.replace(policy_file, "policy")
 
 
 def read_documents(module, output, facts):
@@ -280,6 +361,8 @@ def main():
             extra_args=dict(type="list", elements="str", default=[]),
             all_users=dict(type="bool", default=False),
             root=dict(type="path"),
+            policy=dict(type="str"),
+            sbom=dict(type="str", choices=["cyclonedx", "spdx"]),
         ),
         supports_check_mode=True,
     )
@@ -292,8 +375,8 @@ def main():
             "at its diag-host" % diag_host, **facts
         )
 
-    command = diag_host_command(module.params)
-    rc, out, err = module.run_command(command)
+    bill_of_materials(module, facts)
+    command, rc, out, err = run_products(module)
     # 0, 2 and 3 carry a report; anything else means there is none to read.
     if rc not in (0, 2, 3):
         module.fail_json(
@@ -305,6 +388,7 @@ def main():
     products = [product for document in documents for product in document["products"]]
     status = max(document["status"] for document in documents)
     message = "\n".join(document["message"] for document in documents if document["message"])
+    outdated = [entry for document in documents for entry in document.get("outdated") or []]
     # An audited root names its own system.
     facts["os"] = next((document["os"] for document in documents if document.get("os")),
                        facts["os"])
@@ -313,9 +397,11 @@ def main():
         products=products,
         status=status,
         message=message,
+        outdated=outdated,
         sources=sources_of(documents),
         users=users_of(documents),
-        ansible_facts=dict(zorvex_products=products, zorvex_status=status, zorvex_message=message),
+        ansible_facts=dict(zorvex_products=products, zorvex_status=status, zorvex_message=message,
+                           zorvex_outdated=outdated),
         **facts
     )
 
