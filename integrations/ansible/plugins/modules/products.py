@@ -58,7 +58,9 @@ options:
   sbom:
     description:
       - Also return the host's software bill of materials in this format, as
-        C(diag-host --format cyclonedx) or C(--format spdx) writes it for the same audit.
+        C(diag-host --format cyclonedx) or C(--format spdx) writes it for the same audit; with
+        C(all_users), of the system's products only (accounts' own installs are listed in
+        C(products) alone).
     type: str
     choices: [cyclonedx, spdx]
 attributes:
@@ -231,9 +233,10 @@ import time
 from ansible.module_utils.basic import AnsibleModule
 
 
-def audit_mode_args(params):
-    """Where and as whom the check runs: every account's folder too, an offline root."""
-    args = ["--all-users"] if params["all_users"] else []
+def audit_mode_args(params, output_format):
+    """Where and as whom the check runs: every account's folder too (in the product list only:
+    diag-host writes no bill of materials of accounts' installs), an offline root."""
+    args = ["--all-users"] if params["all_users"] and output_format == "products" else []
     if params["root"]:
         args += ["--root", params["root"]]
     return args
@@ -245,7 +248,7 @@ def diag_host_command(params, output_format, policy_file=None):
         command += ["--installer-root", params["installer_root"]]
     if policy_file:
         command += ["--policy", policy_file]
-    return command + audit_mode_args(params) + ["--format", output_format]
+    return command + audit_mode_args(params, output_format) + ["--format", output_format]
 
 
 def bill_of_materials(module, facts):
