@@ -234,6 +234,9 @@ struct RootCase {
   const char* name;
   void (*make)(const TempDir& root, const TempDir& work);
   std::vector<std::string> expected;  // in the products line
+  // rpm takes its database from the account's home, which only root can cover: an ordinary user's
+  // run leaves the image's rpm database out, saying so, rather than list this machine's.
+  bool rpmNeedsRoot = false;
 };
 
 class OfflineRootTest : public ::testing::TestWithParam<RootCase> {};
@@ -275,7 +278,13 @@ TEST_P(OfflineRootTest, ListsTheImagesProductsRunningAndWritingNothingInIt) {
                                        std::to_string(account->gid) + " --clear-groups");
   const HostResult system = Host("--root '" + root.path() + "' --format products", scratch);
   EXPECT_EQ(Products(readOnly.out), Products(system.out)) << readOnly.err;
-  EXPECT_EQ(Products(ordinary.out), Products(system.out)) << ordinary.err;
+  if (GetParam().rpmNeedsRoot) {
+    EXPECT_EQ(Products(ordinary.out), R"("products":[])") << ordinary.err;
+    EXPECT_NE(ordinary.err.find("cannot be read (not run as root"), std::string::npos)
+        << ordinary.err;
+  } else {
+    EXPECT_EQ(Products(ordinary.out), Products(system.out)) << ordinary.err;
+  }
   EXPECT_NE(ordinary.err.find("not run as root"), std::string::npos) << ordinary.err;
   EXPECT_FALSE(std::ifstream(mark).good()) << "a program of the root ran";
 }
@@ -286,7 +295,7 @@ const RootCase kRoots[] = {
      {R"("product_id":"image.tool","description":"About it"})",
       R"("product_id":"imguser.tool","description":"About it","user":"imguser"})",
       R"("packages":["corva-zorvex-cli"])", R"("os":"Image Linux 1")"}},
-    {"rpm", MakeRpmRoot, {R"({"name":"Zorvex rpm tools","source":"rpm","version":"5.1")"}},
+    {"rpm", MakeRpmRoot, {R"({"name":"Zorvex rpm tools","source":"rpm","version":"5.1")"}, true},
 };
 INSTANTIATE_TEST_SUITE_P(Roots, OfflineRootTest, ::testing::ValuesIn(kRoots),
                          [](const auto& info) { return std::string(info.param.name); });

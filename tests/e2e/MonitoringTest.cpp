@@ -155,7 +155,12 @@ TEST_F(MonitoringTest, IcingaSchedulesTheNagiosFormat) {
   const std::string config = icinga.Write("icinga2.conf", IcingaConfig(port, fixtures));
   const passwd* account = getpwuid(geteuid());
   ASSERT_NE(account, nullptr);
-  std::vector<std::string> command = {"icinga2", "daemon", "-c", config};
+  // icinga2 gives a check its own environment first and the command's "env" after it, so a
+  // variable set in both is there twice; a host's getenv, and so the library, takes the first. The
+  // daemon starts without the ones the fixtures set, which are then each check's own.
+  std::vector<std::string> command = {
+      "env",    "-u", "PATH", "-u", "DPKG_ADMINDIR", testsupport::FindTool("icinga2"),
+      "daemon", "-c", config};
   const std::pair<const char*, std::string> constants[] = {
       {"DataDir", "data"},
       {"LogDir", "log"},

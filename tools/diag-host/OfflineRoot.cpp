@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "AccountHome.h"
 #include "AllUsers.h"
 #include "HostStatus.h"
 #include "OsRelease.h"
@@ -47,6 +48,15 @@ std::string Quoted(const std::string& text) {
   return quoted + "'";
 }
 
+// `text` as a macro's value reads it: "%" doubled.
+std::string MacroText(const std::string& text) {
+  std::string escaped;
+  for (const char character : text) {
+    escaped += character == '%' ? std::string("%%") : std::string(1, character);
+  }
+  return escaped;
+}
+
 }  // namespace
 
 // Bound onto itself read-only in a private namespace: what follows reads the same paths, and no
@@ -69,10 +79,32 @@ bool OfflineRoot::Protect(std::string& error) const {
   return true;
 }
 
+// rpm takes its database from the .rpmmacros of the account's home, the one the library gives it
+// whatever HOME says: only root, in its own namespace, can put the image's there. Otherwise rpm is
+// left out rather than let it list this machine's database as the image's.
+bool OfflineRoot::PointRpm() const {
+  // A name reached through the image's links may hold anything; "%" would start a macro.
+  std::string why = "its path holds characters a macro file cannot take";
+  if (PlainPath(rpmDbPath_)) {
+    why = "not run as root, rpm would read this machine's database";
+    if (geteuid() == 0 &&
+        CoverAccountHome(".rpmmacros", "%_dbpath " + MacroText(rpmDbPath_) + "\n", dir_, why)) {
+      return true;
+    }
+  }
+  Complain("--root " + dir_ + ": its rpm database " + rpmDbPath_ + " cannot be read (" + why +
+           "): rpm not searched");
+  return false;
+}
+
 bool OfflineRoot::PointTools(bool verbose, std::string& error) {
   const std::string status = PathInRoot(dir_, "var/lib/dpkg/status");
   dpkgAdminDir_ = IsFile(status) ? status.substr(0, status.size() - 7) : std::string();
   rpmDbPath_ = RpmDatabase(dir_);
+  const bool rpmFound = !rpmDbPath_.empty();
+  if (rpmFound && !PointRpm()) {
+    rpmDbPath_.clear();
+  }
   std::vector<std::string> tools = {"sh", "find", "grep", "which"};
   if (!dpkgAdminDir_.empty()) {
     tools.insert(tools.end(), {"dpkg", "dpkg-query"});
@@ -81,16 +113,12 @@ bool OfflineRoot::PointTools(bool verbose, std::string& error) {
   }
   if (!rpmDbPath_.empty()) {
     tools.emplace_back("rpm");
-  } else if (verbose) {
+  } else if (verbose && !rpmFound) {
     Complain("--root " + dir_ +
              ": no rpm database (usr/lib/sysimage/rpm, var/lib/rpm): "
              "not searched");
   }
-  if (!tools_.Make(tools, error) ||
-      !tools_.Write(
-          ".rpmmacros",
-          "%_dbpath " + (rpmDbPath_.empty() ? tools_.path() + "/none" : rpmDbPath_) + "\n",
-          error)) {
+  if (!tools_.Make(tools, error)) {
     return false;
   }
   if (dpkgAdminDir_.empty()) {
@@ -100,7 +128,6 @@ bool OfflineRoot::PointTools(bool verbose, std::string& error) {
   }
   unsetenv("DPKG_ROOT");
   unsetenv("RPM_CONFIGDIR");
-  setenv("HOME", tools_.path().c_str(), 1);
   setenv("PATH", tools_.path().c_str(), 1);
   return true;
 }

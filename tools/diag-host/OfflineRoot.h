@@ -10,8 +10,9 @@
 // its own in which DIR is bound read-only, without set-id, devices or execution, so nothing in it
 // is written or run; an ordinary user reads it with its own rights. The check then runs with
 // ROOT_IC_PATH at DIR's var/corva, DPKG_ADMINDIR at DIR's dpkg database, rpm's database at DIR's
-// (usr/lib/sysimage/rpm, else var/lib/rpm, set through a private HOME's .rpmmacros) and a PATH of
-// links to this machine's find, grep, which and only the package managers whose database DIR has.
+// (usr/lib/sysimage/rpm, else var/lib/rpm, set in the .rpmmacros of a private home put over the
+// account's own, as root only) and a PATH of links to this machine's find, grep, which and only the
+// package managers whose database DIR has and this run can read.
 class OfflineRoot {
  public:
   // Checks `given`, protects it and sets this process's environment for the check. False with the
@@ -26,6 +27,7 @@ class OfflineRoot {
  private:
   bool Protect(std::string& error) const;
   bool PointTools(bool verbose, std::string& error);
+  bool PointRpm() const;
   bool DpkgReadable(std::string& error) const;
 
   std::string dir_;

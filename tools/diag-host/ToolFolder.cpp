@@ -37,7 +37,9 @@ ToolFolder::~ToolFolder() {
 }
 
 bool ToolFolder::Make(const std::vector<std::string>& tools, std::string& error) {
-  const char* base = std::getenv("TMPDIR");
+  // Root's PATH keeps only folders no one else can change: a TMPDIR a user kept for root (sudo -E)
+  // would have the folder dropped from it and this machine's own tools found instead.
+  const char* base = geteuid() == 0 ? nullptr : std::getenv("TMPDIR");
   std::string pattern =
       std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/diag-host-tools.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
