@@ -69,7 +69,7 @@ struct Result {
   int status = -1;
   std::string out;
   std::string err;
-  std::string injected;  // strace's line for the failed call
+  std::string injected;  // strace's lines for the failed calls
 };
 
 enum Outcome { kSame, kLoud, kSilentLoss, kCrashOrHang, kOutcomes };
@@ -91,6 +91,7 @@ struct Job {
   Fault fault;
   int nth;
   bool startup;
+  std::string tracing;  // "" for the check's process alone, "-f" for every process
   Result run;
   Outcome outcome = kSame;
 };
@@ -122,18 +123,20 @@ class FaultSweep : public ::testing::Test {
     run.status = Shell(command);
     run.out = ReadFile(out);
     run.err = ReadFile(err);
-    run.injected = InjectedLine(ReadFile(trace));
+    run.injected = InjectedLines(ReadFile(trace));
     return run;
   }
 
-  static std::string InjectedLine(const std::string& trace) {
+  // strace's lines for the failed calls, each on a line of its own.
+  static std::string InjectedLines(const std::string& trace) {
+    std::string injected;
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
       if (line.find("(INJECTED)") != std::string::npos) {
-        return line.substr(0, 240);
+        injected += "\n    failed: " + line.substr(0, 240);
       }
     }
-    return "";
+    return injected;
   }
 
   // How many times the clean run makes each system call: in all, and before the check's first
@@ -159,7 +162,24 @@ class FaultSweep : public ::testing::Test {
     return counts;
   }
 
-  // Runs every job, a few at a time: each run waits mostly on its children.
+  // With -f, the most calls that one process makes of each system call (strace counts each
+  // process's calls apart); the start-up's counts stay the check's own.
+  static void TakeChildCounts(const std::string& trace, std::map<std::string, Calls>& counts) {
+    std::map<std::string, int> perProcess;
+    std::istringstream lines(trace);
+    for (std::string pid, rest; lines >> pid && std::getline(lines, rest);) {
+      const size_t start = rest.find_first_not_of(' ');
+      const size_t paren = rest.find('(');
+      if (start != std::string::npos && paren != std::string::npos && rest[start] != '<' &&
+          rest.compare(start, 3, "---") != 0) {
+        const std::string call = rest.substr(start, paren - start);
+        Calls& calls = counts[call];
+        calls.total = std::max(calls.total, ++perProcess[pid + " " + call]);
+      }
+    }
+  }
+
+  // Runs every job, a few at a time: each run waits mostly on its children and on strace.
   void RunAll(std::vector<Job>& jobs, const Result& clean) const {
     std::atomic<size_t> next{0};
     std::vector<std::thread> workers;
@@ -181,7 +201,7 @@ class FaultSweep : public ::testing::Test {
   }
 
   static constexpr int kSecondsPerRun = 30;
-  static constexpr int kParallelRuns = 3;
+  static constexpr int kParallelRuns = 4;
   TempDir machine_;
   TempDir scratch_;
   testsupport::DpkgAdminDir admin_{
@@ -209,57 +229,74 @@ std::string Difference(const Result& run, const Result& clean) {
   return text.empty() ? "report differs, same products" : "products" + text;
 }
 
+// One table a mode: system call and error by outcome. The class (c) and (d) cases go to
+// `failures`, or to `startup` when they struck the check's process before its first pipe.
+std::string Tabulate(const std::vector<Job>& jobs, const std::string& tracing, const Result& clean,
+                     std::string& failures, std::string& startup) {
+  std::map<std::string, std::vector<int>> table;
+  std::vector<int> totals(kOutcomes);
+  for (const Job& job : jobs) {
+    if (job.tracing != tracing) {
+      continue;
+    }
+    std::vector<int>& row = table[std::string(job.fault.call) + " " + job.fault.error +
+                                  (job.startup ? " start-up" : "")];
+    row.resize(kOutcomes);
+    ++row[job.outcome];
+    ++totals[job.outcome];
+    if (job.outcome == kSilentLoss || job.outcome == kCrashOrHang) {
+      (job.startup ? startup : failures) += std::string(kOutcomeNames[job.outcome]) + " " +
+                                            tracing + " " + job.fault.call + " " + job.fault.error +
+                                            " #" + std::to_string(job.nth) + ": status " +
+                                            std::to_string(job.run.status) + ", " +
+                                            Difference(job.run, clean) + job.run.injected + "\n";
+    }
+  }
+  std::ostringstream text;
+  text << "strace " << (tracing.empty() ? "(the check's process)" : tracing + " (every process)")
+       << "\nsystem call, error           same  loud  loss  crash/hang\n";
+  for (const auto& [call, row] : table) {
+    text << call << std::string(call.size() < 28 ? 28 - call.size() : 1, ' ');
+    for (const int count : row) {
+      text << std::setw(5) << count << " ";
+    }
+    text << "\n";
+  }
+  text << "all" << std::string(25, ' ');
+  for (const int count : totals) {
+    text << std::setw(5) << count << " ";
+  }
+  return text.str() + "\n";
+}
+
 }  // namespace
 
 TEST_F(FaultSweep, EverySingleSystemCallFailureIsLoudOrHarmless) {
   const Result clean = Check("", "clean");
   ASSERT_EQ(clean.status, 0) << clean.err;
   ASSERT_EQ(e2e::Summarize(clean.out).products.size(), 4u) << clean.out;
-  ASSERT_EQ(Check("", "again").out, clean.out);
-  const std::map<std::string, Calls> counts = CallCounts(ReadFile(scratch_ / "clean.trace"));
+  ASSERT_EQ(Check("-f", "every").out, clean.out);
+  std::map<std::string, Calls> ownCounts = CallCounts(ReadFile(scratch_ / "clean.trace"));
+  std::map<std::string, Calls> everyCounts = ownCounts;
+  TakeChildCounts(ReadFile(scratch_ / "every.trace"), everyCounts);
 
   std::vector<Job> jobs;
-  for (const Fault& fault : kFaults) {
-    const auto count = counts.find(fault.call);
-    for (int nth = 1; count != counts.end() && nth <= count->second.total; ++nth) {
-      jobs.push_back({fault, nth, nth <= count->second.startup, {}});
+  for (const auto& [tracing, counts] : {std::pair{"", &ownCounts}, std::pair{"-f", &everyCounts}}) {
+    for (const Fault& fault : kFaults) {
+      const Calls calls = (*counts)[fault.call];
+      for (int nth = 1; nth <= calls.total; ++nth) {
+        jobs.push_back({fault, nth, nth <= calls.startup, tracing, {}});
+      }
     }
   }
   RunAll(jobs, clean);
 
-  std::map<std::string, std::vector<int>> table;
   std::string failures;
   std::string startup;
-  for (const Job& job : jobs) {
-    std::vector<int>& row = table[std::string(job.fault.call) + " " + job.fault.error +
-                                  (job.startup ? " start-up" : "")];
-    row.resize(kOutcomes);
-    ++row[job.outcome];
-    if (job.outcome == kSilentLoss || job.outcome == kCrashOrHang) {
-      std::string& list = job.startup ? startup : failures;
-      list += std::string(kOutcomeNames[job.outcome]) + " " + job.fault.call + " " +
-              job.fault.error + " #" + std::to_string(job.nth) + ": status " +
-              std::to_string(job.run.status) + ", " + Difference(job.run, clean) +
-              "\n    failed: " + job.run.injected + "\n";
-    }
-  }
-  std::ostringstream summary;
-  summary << "system call, error           same  loud  loss  crash/hang\n";
-  std::vector<int> totals(kOutcomes);
-  for (const auto& [call, row] : table) {
-    summary << call << std::string(call.size() < 28 ? 28 - call.size() : 1, ' ');
-    for (int outcome = 0; outcome < kOutcomes; ++outcome) {
-      summary << std::setw(5) << row[outcome] << " ";
-      totals[outcome] += row[outcome];
-    }
-    summary << "\n";
-  }
-  summary << "all " << jobs.size() << " faults" << std::string(17, ' ');
-  for (const int total : totals) {
-    summary << std::setw(5) << total << " ";
-  }
-  std::cout << summary.str() << "\n\nIn the start-up, before the check runs (not failures):\n"
-            << startup << "\nIn the check:\n"
+  std::cout << Tabulate(jobs, "", clean, failures, startup) << "\n"
+            << Tabulate(jobs, "-f", clean, failures, startup)
+            << "\nIn the start-up, before the check runs (not failures):\n"
+            << startup << "\nIn the run:\n"
             << failures;
   EXPECT_TRUE(failures.empty()) << "faults lost at status 0 without a word, or crashes or hangs "
                                    "(listed above)";
