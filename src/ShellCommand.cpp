@@ -358,6 +358,10 @@ int ShellCommand::Collect(std::string& output) {
     fate_ = outputRead_ > outputCap_ ? Fate::kPastCap : Fate::kPastDeadline;
     return kEnded;
   }
+  if (readError_ != 0) {
+    fate_ = Fate::kOutputUnread;
+    return kUnknown;
+  }
   if (!statusKnown_) {
     fate_ = Fate::kUnknown;
     return kUnknown;
@@ -385,6 +389,8 @@ std::string ShellCommand::Failure() const {
       return command + "was ended for printing more than it may.";
     case Fate::kSignalled:
       return command + "was ended by signal " + std::to_string(signal_) + ".";
+    case Fate::kOutputUnread:
+      return command + "printed output that could not be read: " + std::strerror(readError_) + ".";
     case Fate::kUnknown:
       break;
   }
@@ -463,10 +469,14 @@ void ShellCommand::ReadOutput() {
   }
   char* buffer = readRoom_.get();
   const ssize_t got = read(output_, buffer, kReadSize);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+    return;  // a host signal, or nothing there after all: read again at the next poll
+  }
   if (got <= 0) {
-    if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-      CloseIfOpen(output_);
-    }
+    // A failed read is no end of the output: what the command printed after it is lost, so the
+    // command fails, whatever its status.
+    readError_ = got < 0 ? errno : 0;
+    CloseIfOpen(output_);
     return;
   }
   outputRead_ += static_cast<size_t>(got);
