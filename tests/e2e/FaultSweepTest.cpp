@@ -140,7 +140,8 @@ class FaultSweep : public ::testing::Test {
   }
 
   // How many times the clean run makes each system call: in all, and before the check's first
-  // pipe, while the loader and the C library start the program (faults there are theirs).
+  // call (geteuid, as it gives its children their environment), while the loader and the C
+  // library start the program (faults there are theirs).
   struct Calls {
     int startup = 0;
     int total = 0;
@@ -155,7 +156,7 @@ class FaultSweep : public ::testing::Test {
         continue;
       }
       const std::string call = line.substr(0, paren);
-      started = started || call == "pipe2";
+      started = started || call == "geteuid";
       ++counts[call].total;
       counts[call].startup += started ? 0 : 1;
     }
@@ -230,7 +231,7 @@ std::string Difference(const Result& run, const Result& clean) {
 }
 
 // One table a mode: system call and error by outcome. The class (c) and (d) cases go to
-// `failures`, or to `startup` when they struck the check's process before its first pipe.
+// `failures`, or to `startup` when they struck the check's process before its first call.
 std::string Tabulate(const std::vector<Job>& jobs, const std::string& tracing, const Result& clean,
                      std::string& failures, std::string& startup) {
   std::map<std::string, std::vector<int>> table;
