@@ -342,8 +342,9 @@ int ShellCommand::Collect(std::string& output) {
     Serve({this});
   }
   DrainReadable();
-  // A process the command left behind holding its output ends with it.
-  if (overrun_ || output_ >= 0) {
+  // A process the command left behind holding its output ends with it; so does a command whose
+  // output could not be read, which has failed whatever it does next.
+  if (overrun_ || readError_ != 0 || output_ >= 0) {
     EndGroup();
   }
   CloseDescriptors();
@@ -398,7 +399,7 @@ std::string ShellCommand::Failure() const {
 }
 
 bool ShellCommand::Settled() const {
-  return overrun_ || (status_ < 0 && (output_ < 0 || Clock::now() >= drainEnd_));
+  return overrun_ || readError_ != 0 || (status_ < 0 && (output_ < 0 || Clock::now() >= drainEnd_));
 }
 
 void ShellCommand::Serve(std::initializer_list<ShellCommand*> commands) {

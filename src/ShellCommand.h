@@ -73,7 +73,8 @@ class ShellCommand {
 
   // True once Collect has nothing left to wait for: the command has ended and its output is
   // closed, or was drained for a short grace after its status arrived (whoever else holds it), or
-  // it is to be ended (past its cap, or still running at its deadline), or it never started.
+  // it is to be ended (past its cap, still running at its deadline, or its output could not be
+  // read), or it never started.
   bool Settled() const;
 
   // One poll over the pipes of the unsettled `commands` (null ones are passed over), waiting at
