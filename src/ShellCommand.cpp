@@ -342,8 +342,9 @@ int ShellCommand::Collect(std::string& output) {
     Serve({this});
   }
   DrainReadable();
-  // A process the command left behind holding its output ends with it.
-  if (overrun_ || output_ >= 0) {
+  // A process the command left behind holding its output ends with it; so does a command whose
+  // output could not be read, which has failed whatever it does next.
+  if (overrun_ || readError_ != 0 || output_ >= 0) {
     EndGroup();
   }
   CloseDescriptors();
@@ -357,6 +358,10 @@ int ShellCommand::Collect(std::string& output) {
   if (overrun_) {
     fate_ = outputRead_ > outputCap_ ? Fate::kPastCap : Fate::kPastDeadline;
     return kEnded;
+  }
+  if (readError_ != 0) {
+    fate_ = Fate::kOutputUnread;
+    return kUnknown;
   }
   if (!statusKnown_) {
     fate_ = Fate::kUnknown;
@@ -385,6 +390,8 @@ std::string ShellCommand::Failure() const {
       return command + "was ended for printing more than it may.";
     case Fate::kSignalled:
       return command + "was ended by signal " + std::to_string(signal_) + ".";
+    case Fate::kOutputUnread:
+      return command + "printed output that could not be read: " + std::strerror(readError_) + ".";
     case Fate::kUnknown:
       break;
   }
@@ -392,7 +399,7 @@ std::string ShellCommand::Failure() const {
 }
 
 bool ShellCommand::Settled() const {
-  return overrun_ || (status_ < 0 && (output_ < 0 || Clock::now() >= drainEnd_));
+  return overrun_ || readError_ != 0 || (status_ < 0 && (output_ < 0 || Clock::now() >= drainEnd_));
 }
 
 void ShellCommand::Serve(std::initializer_list<ShellCommand*> commands) {
@@ -463,10 +470,14 @@ void ShellCommand::ReadOutput() {
   }
   char* buffer = readRoom_.get();
   const ssize_t got = read(output_, buffer, kReadSize);
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+    return;  // a host signal, or nothing there after all: read again at the next poll
+  }
   if (got <= 0) {
-    if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-      CloseIfOpen(output_);
-    }
+    // A failed read is no end of the output: what the command printed after it is lost, so the
+    // command fails, whatever its status.
+    readError_ = got < 0 ? errno : 0;
+    CloseIfOpen(output_);
     return;
   }
   outputRead_ += static_cast<size_t>(got);

@@ -40,8 +40,9 @@ class ShellCommand {
  public:
   // The status of a command that cannot be started.
   static constexpr int kFailed = 1;
-  // The status of a command whose status cannot be known (its watcher was killed, say). Not 1,
-  // which some commands use for a partial success that callers may accept.
+  // The status of a command whose status cannot be known (its watcher was killed, say) or whose
+  // output could not be read whole. Not 1, which some commands use for a partial success that
+  // callers may accept.
   static constexpr int kUnknown = 125;
   // The status of a command ended for running past its deadline or printing past its cap.
   static constexpr int kEnded = 124;
@@ -62,7 +63,8 @@ class ShellCommand {
 
   // After Collect: empty when the command ran to an end of its own, whatever its status; otherwise
   // a sentence naming the command and saying why not (it could not be started, was ended at its
-  // deadline or cap, was killed by a signal, or its status could not be learnt). Such a status
+  // deadline or cap, was killed by a signal, its output could not be read, or its status could
+  // not be learnt). Such a status
   // says nothing about what the command was asked.
   std::string Failure() const;
 
@@ -71,7 +73,8 @@ class ShellCommand {
 
   // True once Collect has nothing left to wait for: the command has ended and its output is
   // closed, or was drained for a short grace after its status arrived (whoever else holds it), or
-  // it is to be ended (past its cap, or still running at its deadline), or it never started.
+  // it is to be ended (past its cap, still running at its deadline, or its output could not be
+  // read), or it never started.
   bool Settled() const;
 
   // One poll over the pipes of the unsettled `commands` (null ones are passed over), waiting at
@@ -90,7 +93,15 @@ class ShellCommand {
   void CloseDescriptors();
   void Reap();
 
-  enum class Fate { kRan, kNotStarted, kPastDeadline, kPastCap, kSignalled, kUnknown };
+  enum class Fate {
+    kRan,
+    kNotStarted,
+    kPastDeadline,
+    kPastCap,
+    kSignalled,
+    kOutputUnread,
+    kUnknown
+  };
 
   std::string command_;
   pid_t helper_ = -1;
@@ -99,6 +110,7 @@ class ShellCommand {
   std::chrono::steady_clock::time_point deadline_;
   size_t outputCap_;
   bool overrun_ = false;
+  int readError_ = 0;    // errno of a read of the output that failed
   std::string printed_;  // the output as Collect hands it on
   size_t outputRead_ = 0;
   size_t chunkLength_ = 0;

@@ -44,7 +44,7 @@ const Meaning kMeanings[] = {
      "rpm's packages were read"},
     {"The command \"",
      "a command of the check could not start, was ended (deadline, output cap, signal) or lost "
-     "its status; what it would have found is missing"},
+     "its output or status; what it would have found is missing"},
     {"Can't convert json object to string", "the source's product list could not be written out"},
     {"The check ran out of memory.", "the check stopped before the sources answered"},
     {"The check stopped on an unexpected error: ", "the check stopped before the sources answered"},
