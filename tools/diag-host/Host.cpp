@@ -84,9 +84,7 @@ bool Host::Load(const std::string& path) {
                      (!options_.userInstallerDir ||
                       library->SetGlobalText("USER_IC_PATH", userInstallerDir_.c_str(), error));
   if (!ready) {
-    Complain(error);
-    output_->Missed(error);
-    Raise(kBadPlugin);
+    Miss(error, kBadPlugin);
     return false;
   }
   libraries_.push_back(std::move(library));
@@ -122,9 +120,7 @@ void Host::RunChecks(const PluginLibrary& library) {
     CheckRun run = PluginLibrary::Run(*check);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (!run.received) {
-      Complain(library.path() + ": check " + info.name + " " + run.error);
-      output_->Missed(library.path() + ": check " + info.name + " " + run.error);
-      Raise(kNoReport);
+      Miss(library.path() + ": check " + info.name + " " + run.error, kNoReport);
       continue;
     }
     CheckResult result{library.path(),  info, std::move(run.report), 0, startedAt.count(),
@@ -139,9 +135,7 @@ void Host::Hand(CheckResult& result, const PluginLibrary& library, const check_d
   Raise(result.status);
   std::string error;
   if (output_->RendersProducts() && !ReadProductList(result.report, result.products, error)) {
-    Complain(result.library + ": check " + result.info.name + " " + error);
-    output_->Missed(result.library + ": check " + result.info.name + " " + error);
-    Raise(kNoReport);
+    Miss(result.library + ": check " + result.info.name + " " + error, kNoReport);
     return;
   }
   if (root_) {
@@ -154,6 +148,14 @@ void Host::Hand(CheckResult& result, const PluginLibrary& library, const check_d
 }
 
 void Host::Raise(int status) { status_ = std::max(status_, status); }
+
+// What the host could not get is said on standard error and, for the formats that make a
+// document of every run, in the document too.
+void Host::Miss(const std::string& reason, int status) {
+  Complain(reason);
+  output_->Missed(reason);
+  Raise(status);
+}
 
 // Before any library is loaded: an offline root is protected before anything reads it.
 bool Host::PrepareAuditModes(int& status) {

@@ -31,6 +31,7 @@ class Host {
   bool PrepareAuditModes(int& status);
   void Hand(CheckResult& result, const PluginLibrary& library, const check_descriptor& check);
   void Raise(int status);
+  void Miss(const std::string& reason, int status);
 
   const HostOptions& options_;
   std::unique_ptr<Output> output_;
