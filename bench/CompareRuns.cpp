@@ -1,5 +1,7 @@
 // Times two programs alternately, round after round, and prints each one's median wall time and
 // the ratio of the medians. Both inherit this program's environment; their output is discarded.
+// With BEFORE_EACH set, "/bin/sh -c $BEFORE_EACH" runs, untimed, before every timed run (to empty
+// the page cache, say).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -71,6 +73,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s ROUNDS PROGRAM [ARG...] -- PROGRAM [ARG...]\n", argv[0]);
     return 2;
   }
+  const char* beforeEach = std::getenv("BEFORE_EACH");
+  std::vector<char*> before;
+  if (beforeEach != nullptr) {
+    before = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(beforeEach),
+              nullptr};
+  }
+  const auto timed = [&before](const std::vector<char*>& command) {
+    if (!before.empty() && TimeOnce(before) < 0) {
+      return -1.0;
+    }
+    return TimeOnce(command);
+  };
   // One untimed run each fills the page cache for both.
   TimeOnce(first);
   TimeOnce(second);
@@ -82,11 +96,11 @@ int main(int argc, char** argv) {
     double a = 0;
     double b = 0;
     if (round % 2 == 0) {
-      a = TimeOnce(first);
-      b = TimeOnce(second);
+      a = timed(first);
+      b = timed(second);
     } else {
-      b = TimeOnce(second);
-      a = TimeOnce(first);
+      b = timed(second);
+      a = timed(first);
     }
     if (a < 0 || b < 0) {
       std::fprintf(stderr, "a command could not be run\n");

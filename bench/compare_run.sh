@@ -11,6 +11,9 @@
 #
 # Usage: bench/compare_run.sh [ROUNDS [FAMILY_PACKAGES OTHER_PACKAGES DATABASES COMPONENTS_EACH]]
 #   (defaults 41 1000 2000 10 100; BUILD_DIR overrides build-bench/)
+#   COLD=1 (root only): before every timed run the page cache is emptied and the programs are
+#   loaded again, so that each run reads its data from the disk, as the first audit of a machine
+#   does, while the programs themselves are in memory.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build-bench}
@@ -87,5 +90,15 @@ status=0
 "$host" "$library" "$root" >"$data/report" || status=$?
 echo "Report: $(wc -c <"$data/report") bytes, status $status, $(grep -c '"Product ID"' "$data/report") installer products, $(grep -c '"Packages"' "$data/report") dpkg products"
 
+if [ "${COLD:-0}" = 1 ]; then
+  # The programs of both sides, loaded on data of their own: an empty installer folder and an
+  # empty dpkg database.
+  mkdir -p "$data/warm/installer" "$data/warm/dpkg/info" "$data/warm/dpkg/updates"
+  : >"$data/warm/dpkg/status"
+  export BEFORE_EACH="sync; echo 3 >/proc/sys/vm/drop_caches; \
+DPKG_ADMINDIR='$data/warm/dpkg' '$host' '$library' '$data/warm/installer' >/dev/null 2>&1; \
+grep -E x /dev/null; :"
+  echo "Each timed run on data read from the disk (page cache emptied, programs loaded again)"
+fi
 "$build/bench/zorvex_compare_runs" "$rounds" "$host" "$library" "$root" -- /bin/sh "$data/bare.sh" |
   sed -e 's/^first /whole run, /' -e 's/^second /bare command lines, /'
