@@ -19,34 +19,44 @@ DIAG_HOST = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "/usr/bin/
 
 
 def cases(scratch):
+    """Each case's name, arguments, and whether it runs as the test account (as root only)."""
     corva = os.path.join(scratch, "corva")
     installed = dict(diag_host=DIAG_HOST, installer_root=corva)
-    return [
-        ("products", installed),
+    named = [
+        ("products", installed, False),
         ("policy and bill of materials", dict(installed, policy="Zorvex Compiler >= 2025.1\n",
-                                              sbom="cyclonedx")),
-        ("policy that does not parse", dict(installed, policy="# one\nno rule here")),
-        ("every account, an offline root", dict(installed, all_users=True, root="/")),
-        ("diag-host missing", dict(diag_host=os.path.join(scratch, "none"), sbom="spdx")),
-        ("diag-host fails, no document", dict(diag_host="/bin/false", sbom="spdx")),
-        ("diag-host prints no JSON", dict(diag_host="/bin/echo")),
-        ("diag-host prints nothing", dict(diag_host="/bin/true")),
-        ("an argument the module refuses", dict(installed, sbom="xml")),
-        ("a path the host expands", dict(installed, installer_root="$HOME/../" + corva)),
+                                              sbom="cyclonedx"), False),
+        ("policy that does not parse", dict(installed, policy="# one\nno rule here"), False),
+        ("every account, an offline root", dict(installed, all_users=True, root="/"), False),
+        ("diag-host missing", dict(diag_host=os.path.join(scratch, "none"), sbom="spdx"), False),
+        ("diag-host fails, no document", dict(diag_host="/bin/false", sbom="spdx"), False),
+        ("diag-host prints no JSON", dict(diag_host="/bin/echo"), False),
+        ("diag-host prints nothing", dict(diag_host="/bin/true"), False),
+        ("an argument the module refuses", dict(installed, sbom="xml"), False),
+        ("a path the host expands", dict(installed, installer_root="$HOME/../" + corva), False),
+        # The account cannot read the root's scratch folder: no products, where root has some.
+        ("become the test account", installed, True),
     ]
+    return [case for case in named if os.geteuid() == 0 or not case[2]]
 
 
 PLAYBOOK = """
 - hosts: localhost
   gather_facts: false
+  vars:
+    ansible_become_user: zorvex-test
+    ansible_become_method: ansible.builtin.su
+    ansible_become_flags: -s /bin/sh
   tasks:
     - name: action
-      zorvex.checker.products: "{{ item }}"
+      zorvex.checker.products: "{{ item.args }}"
+      become: "{{ item.become }}"
       loop: "{{ cases }}"
       register: action
       ignore_errors: true
     - name: module
-      zorvex_products_module: "{{ item }}"
+      zorvex_products_module: "{{ item.args }}"
+      become: "{{ item.become }}"
       loop: "{{ cases }}"
       register: module
       ignore_errors: true
@@ -104,7 +114,7 @@ class ProductsActionTest(unittest.TestCase):
             os.environ, HOME=self.scratch, ANSIBLE_LIBRARY=os.path.join(self.scratch, "library"),
             ANSIBLE_COLLECTIONS_PATH=os.path.join(self.scratch, "collections"),
             ANSIBLE_LOCAL_TEMP=os.path.join(self.scratch, "tmp"),
-            ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3", PYTHONDONTWRITEBYTECODE="1")
+            ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3", ANSIBLE_PIPELINING="true", PYTHONDONTWRITEBYTECODE="1")
         done = subprocess.run(
             ["ansible-playbook", "-i", "localhost,", "-c", "local", playbook,
              "-e", json.dumps(dict(cases=case_list, results=results))],
@@ -115,8 +125,9 @@ class ProductsActionTest(unittest.TestCase):
 
     def test_action_returns_what_the_module_returns(self):
         named = cases(self.scratch)
-        action, module = self.run_both([arguments for _, arguments in named])
-        for (name, _), by_action, by_module in zip(named, action, module):
+        action, module = self.run_both([dict(args=arguments, become=become)
+                                        for _, arguments, become in named])
+        for (name, _, _), by_action, by_module in zip(named, action, module):
             with self.subTest(name):
                 self.assertEqual(comparable(by_action), comparable(by_module))
         # The cases reach what they are named for.
@@ -125,6 +136,8 @@ class ProductsActionTest(unittest.TestCase):
         self.assertTrue(action[1]["outdated"] and action[1]["sbom"].startswith("{"))
         self.assertIn("policy:2", action[2]["msg"])
         self.assertIn("not installed", action[4]["msg"])
+        if os.geteuid() == 0:
+            self.assertEqual(action[10]["products"], [])
 
 
 if __name__ == "__main__":
