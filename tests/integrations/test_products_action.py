@@ -27,7 +27,9 @@ def cases(scratch):
         ("policy and bill of materials", dict(installed, policy="Zorvex Compiler >= 2025.1\n",
                                               sbom="cyclonedx"), False),
         ("policy that does not parse", dict(installed, policy="# one\nno rule here"), False),
-        ("every account, an offline root", dict(installed, all_users=True, root="/"), False),
+        ("empty policy", dict(installed, policy=""), False),
+        ("every account, an offline root", dict(diag_host=DIAG_HOST, all_users=True, root=scratch),
+         False),
         ("diag-host missing", dict(diag_host=os.path.join(scratch, "none"), sbom="spdx"), False),
         ("diag-host fails, no document", dict(diag_host="/bin/false", sbom="spdx"), False),
         ("diag-host prints no JSON", dict(diag_host="/bin/echo"), False),
@@ -45,8 +47,7 @@ PLAYBOOK = """
   gather_facts: false
   vars:
     ansible_become_user: zorvex-test
-    ansible_become_method: ansible.builtin.su
-    ansible_become_flags: -s /bin/sh
+    ansible_become_method: ansible.builtin.sudo
   tasks:
     - name: action
       zorvex.checker.products: "{{ item.args }}"
@@ -78,7 +79,7 @@ def comparable(result):
     if "sbom" in result:
         result["sbom"] = re.sub(r'"(serialNumber|timestamp)": "[^"]*"', "", result["sbom"])
     if "cmd" in result:
-        result["cmd"] = ["policy" if word.startswith(("/dev/stdin", tempfile.gettempdir()))
+        result["cmd"] = ["policy" if word.startswith(("/dev/", tempfile.gettempdir()))
                          else word for word in result["cmd"]]
     return result
 
@@ -131,13 +132,14 @@ class ProductsActionTest(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(comparable(by_action), comparable(by_module))
         # The cases reach what they are named for.
-
-        self.assertTrue(action[0]["products"])
-        self.assertTrue(action[1]["outdated"] and action[1]["sbom"].startswith("{"))
-        self.assertIn("policy:2", action[2]["msg"])
-        self.assertIn("not installed", action[4]["msg"])
+        by_name = {name: result for (name, _, _), result in zip(named, action)}
+        self.assertTrue(by_name["products"]["products"])
+        judged = by_name["policy and bill of materials"]
+        self.assertTrue(judged["outdated"] and judged["sbom"].startswith("{"))
+        self.assertIn("policy:2", by_name["policy that does not parse"]["msg"])
+        self.assertIn("not installed", by_name["diag-host missing"]["msg"])
         if os.geteuid() == 0:
-            self.assertEqual(action[10]["products"], [])
+            self.assertEqual(by_name["become the test account"]["products"], [])
 
 
 if __name__ == "__main__":

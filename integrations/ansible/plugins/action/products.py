@@ -17,15 +17,21 @@ import secrets
 import shlex
 
 from ansible.module_utils.common.arg_spec import ArgumentSpecValidator
+from ansible.module_utils.common.text.converters import to_bytes
 from ansible.plugins.action import ActionBase
 from ansible.utils.vars import merge_hash
 from ansible_collections.zorvex.checker.plugins.module_utils.products_report import (
     ARGUMENT_SPEC, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
     pretty_name, products_result)
 
-# Where diag-host reads the policy text that the command line pipes to it: nothing is written on
-# the host.
-POLICY_INPUT = "/dev/stdin"
+# Where diag-host reads the policy: the text comes on the command line's standard input, not in
+# its words (which any user of the host may list) nor in a file; an empty policy, which standard
+# input cannot carry (see run), is an empty file.
+def policy_input(policy):
+    if policy is None:
+        return None
+    return "/dev/stdin" if policy else "/dev/null"
+
 
 # Runs a command as one section of the output, its stdout and stderr each between a line
 # "MARK NAME" and a line "MARK NAME STATUS" (the line feed before it is the section's own).
@@ -43,15 +49,15 @@ def remote_command(params, mark, environment=""):
     when diag-host is executable, version, sbom (when asked) and products. `environment` is the
     task's, as the shell's assignments."""
     diag_host = shlex.quote(params["diag_host"])
-    checks = ["s version %s --version" % diag_host]
+    # Only the products run reads standard input, and only for a policy.
+    checks = ["s version %s --version </dev/null" % diag_host]
     if params["sbom"]:
-        checks.append("s sbom " + shell_line(diag_host_command(params, params["sbom"])))
-    if params["policy"] is None:
-        checks.append("s products " + shell_line(diag_host_command(params, "products")))
-    else:
-        checks.append("printf %%s %s | s products %s" % (
-            shlex.quote(params["policy"]),
-            shell_line(diag_host_command(params, "products", POLICY_INPUT))))
+        checks.append("s sbom %s </dev/null"
+                      % shell_line(diag_host_command(params, params["sbom"])))
+    policy_file = policy_input(params["policy"])
+    checks.append("s products %s%s" % (
+        shell_line(diag_host_command(params, "products", policy_file)),
+        "" if policy_file == "/dev/stdin" else " </dev/null"))
     parts = ["export " + environment] if environment else []
     parts += [
         "m=" + mark,
@@ -99,12 +105,16 @@ class ActionModule(ActionBase):
         self._supports_async = True
         result = super(ActionModule, self).run(tmp, task_vars)
         params = self.validated_params()
-        if params is None or self._task.async_val:
+        # Without pipelining (off, or su, which wants a terminal) the command line would run on a
+        # terminal that mixes its two outputs: the module runs as it did.
+        if params is None or self._task.async_val or not self._is_pipelining_enabled("new"):
             return self.run_module(result, task_vars)
 
         mark = "zorvex-" + secrets.token_hex(16)
+        # Never empty: standard input is what keeps the connection from giving it a terminal.
         done = self._low_level_execute_command(
-            remote_command(params, mark, self._compute_environment_string()), sudoable=True)
+            remote_command(params, mark, self._compute_environment_string()), sudoable=True,
+            in_data=to_bytes(params["policy"] or "\n", errors="surrogate_or_strict"))
         out, err = sections(done["stdout"], mark), sections(done["stderr"], mark)
         if not complete(params, out, err):
             # The command line did not run to its end (no /bin/sh, a host that is no Unix, a
@@ -154,7 +164,7 @@ class ActionModule(ActionBase):
             facts.update(sbom)
             warnings += [warning] if warning else []
         products, rc = out["products"]
-        policy_file = POLICY_INPUT if params["policy"] is not None else None
+        policy_file = policy_input(params["policy"])
         errors = err["products"][0]
         if policy_file:
             errors = errors.replace(policy_file, POLICY_NAME)
