@@ -115,7 +115,8 @@ class ProductsActionTest(unittest.TestCase):
             os.environ, HOME=self.scratch, ANSIBLE_LIBRARY=os.path.join(self.scratch, "library"),
             ANSIBLE_COLLECTIONS_PATH=os.path.join(self.scratch, "collections"),
             ANSIBLE_LOCAL_TEMP=os.path.join(self.scratch, "tmp"),
-            ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3", ANSIBLE_PIPELINING="true", PYTHONDONTWRITEBYTECODE="1")
+            ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3", ANSIBLE_PIPELINING="true",
+            PYTHONDONTWRITEBYTECODE="1")
         done = subprocess.run(
             ["ansible-playbook", "-i", "localhost,", "-c", "local", playbook,
              "-e", json.dumps(dict(cases=case_list, results=results))],

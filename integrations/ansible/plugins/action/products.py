@@ -4,8 +4,8 @@ materials and the products, and the host's name, time and os-release, as ONE she
 over the connection, without Python on the host, and builds the module's result here.
 
 Starting Python and the module's wrapper on each host cost more than the check itself. What this
-cannot do as the module does (paths the host's environment expands, async, arguments that do not
-validate, whose message is the module's) goes to the module on the host."""
+cannot do as the module does goes to the module on the host: no pipelining, async, paths the
+host's environment expands, arguments that do not validate (the message is the module's)."""
 
 from __future__ import absolute_import, division, print_function
 
@@ -24,19 +24,22 @@ from ansible_collections.zorvex.checker.plugins.module_utils.products_report imp
     ARGUMENT_SPEC, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
     pretty_name, products_result)
 
-# Where diag-host reads the policy: the text comes on the command line's standard input, not in
-# its words (which any user of the host may list) nor in a file; an empty policy, which standard
-# input cannot carry (see run), is an empty file.
+
 def policy_input(policy):
+    """Where diag-host reads the policy: its text comes on the command line's standard input, not
+    in its words (which any user of the host may list) nor in a file; an empty policy, which
+    standard input cannot carry (see run), is an empty file."""
     if policy is None:
         return None
     return "/dev/stdin" if policy else "/dev/null"
 
 
 # Runs a command as one section of the output, its stdout and stderr each between a line
-# "MARK NAME" and a line "MARK NAME STATUS" (the line feed before it is the section's own).
-SECTION_FUNCTION = ('s() { n=$1; shift; printf "%s %s\\n" "$m" "$n"; printf "%s %s\\n" "$m" "$n" >&2; '
-                    '"$@"; r=$?; printf "\\n%s %s %s\\n" "$m" "$n" $r; '
+# "MARK NAME" and a line "MARK NAME STATUS" (the line feeds before them are the framing's: what
+# came before may not end its line, the command's output neither).
+SECTION_FUNCTION = ('s() { n=$1; shift; printf "\\n%s %s\\n" "$m" "$n"; '
+                    'printf "\\n%s %s\\n" "$m" "$n" >&2; "$@"; r=$?; '
+                    'printf "\\n%s %s %s\\n" "$m" "$n" $r; '
                     'printf "\\n%s %s %s\\n" "$m" "$n" $r >&2; }')
 
 
@@ -166,7 +169,7 @@ class ActionModule(ActionBase):
         products, rc = out["products"]
         policy_file = policy_input(params["policy"])
         errors = err["products"][0]
-        if policy_file:
+        if params["policy"]:
             errors = errors.replace(policy_file, POLICY_NAME)
         result = products_result(facts, diag_host_command(params, "products", policy_file), rc,
                                  products, errors)

@@ -50,10 +50,11 @@ options:
     type: path
   policy:
     description:
-      - The text of a version policy (one rule a line, C([SOURCE:]NAME >= VERSION)), written to a
-        private temporary file on the host for C(diag-host --policy) and removed again; the
-        products below their minimum are returned as C(outdated). A policy file already on the
-        host can be given with C(extra_args) instead (C([--policy, PATH])).
+      - The text of a version policy (one rule a line, C([SOURCE:]NAME >= VERSION)), handed to
+        C(diag-host --policy) on its standard input (where the module itself runs on the host, in
+        a private temporary file, removed again); the products below their minimum are returned
+        as C(outdated). A policy file already on the host can be given with C(extra_args) instead
+        (C([--policy, PATH])).
     type: str
   sbom:
     description:
@@ -69,6 +70,11 @@ attributes:
 notes:
   - The status is the one C(diag-host) reads from the report's words, C(3) for C(ERROR), C(2) for
     C(FAIL), else C(0); the module does not fail for it.
+  - With pipelining (as the fleet playbook has it), its action runs all of it as one shell command
+    line over the connection, without Python on the host, and builds the same result on the
+    controller. Without pipelining (or with C(become_method=su)), with C(async), with a path that
+    starts with C(~) or holds C($) (the host expands those) or with arguments that do not
+    validate, the module runs on the host instead.
 author:
   - Zorvex checker developers
 """
