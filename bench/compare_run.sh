@@ -34,7 +34,7 @@ quote() {
 }
 
 # The bare script: the command lines of one run, in the order the library starts them, each
-# through its own shell, its output read through a pipe and kept.
+# through its own shell, its output read through a pipe and kept (the shell drops NUL bytes).
 echo '#!/bin/sh' >"$data/bare.sh"
 add() {
   printf 'out=$(/bin/sh -c %s)\n' "$(quote "$1")" >>"$data/bare.sh"
@@ -62,10 +62,14 @@ elif probe rpm; then
   listing="rpm -q -a --qf '%{Name}$tab%{Version}$tab%{Arch}$tab%{Summary}$tab:%{Vendor}
 ' | grep '$tab:Corva'"
 fi
-add "find -H $(quote "$root") -name 'packagemanager.db' -type f 2>/dev/null"
+# find prints each path ended by a NUL and flushed, so that the library reads each database as
+# soon as its path arrives.
+search() {
+  add "find -H $(quote "$1") -name 'packagemanager.db' -type f -printf '%p\\0\\c' 2>/dev/null"
+}
+search "$root"
 if [ "$(id -u)" -ne 0 ]; then
-  home=$(getent passwd "$(id -u)" | cut -d: -f6)
-  add "find -H $(quote "$home/corva") -name 'packagemanager.db' -type f 2>/dev/null"
+  search "$(getent passwd "$(id -u)" | cut -d: -f6)/corva"
 fi
 [ -z "$listing" ] || add "$listing"
 

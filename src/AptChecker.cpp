@@ -4,6 +4,7 @@
 #include "PackageListing.h"
 #include "Product.h"
 #include "Split.h"
+#include "SystemCommands.h"
 
 // The status column reads "ii" for an installed package and "hi" for one held at its version;
 // every other state (removed, half-installed, needing reinstallation) is not an installed product.
@@ -44,10 +45,15 @@ void FileDpkgLine(std::string_view line, std::vector<std::string_view>& fields,
 
 bool AptChecker::Initialize(std::string& /*message*/) { return true; }
 
-bool AptChecker::GetAppInfo(std::string& text) {
-  return ListInstalledPackages(OS_TYPE_DEB,
+bool AptChecker::GetAppInfo(SystemCommands& commands, std::string& text) {
+  return ListInstalledPackages(commands, OS_TYPE_DEB,
                                "Obtaining information about products installed by dpkg is skipped.",
                                kDpkgListCommand, FileDpkgLine, text);
+}
+
+bool AptChecker::GetAppInfo(std::string& text) {
+  SystemCommands onTheSpot;
+  return GetAppInfo(onTheSpot, text);
 }
 
 bool AptChecker::ParseListing(const std::string& listing, std::string& text) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+class SystemCommands;
+
 // The listing command: the installed and held family packages, as dpkg lists them.
 extern const char* const kDpkgListCommand;
 
@@ -20,6 +22,8 @@ class AptChecker {
   // or held family package ("Cannot obtain installed package.") or when no text can be made of
   // the result.
   static bool GetAppInfo(std::string& text);
+  // GetAppInfo through `commands`: a run's, which answers from what it started ahead.
+  static bool GetAppInfo(SystemCommands& commands, std::string& text);
 
   // Turns the lines of a "dpkg -l" listing (status, name, version, architecture, description
   // words, separated by runs of whitespace) whose status column is "ii" (installed) or "hi"

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <tuple>
@@ -14,7 +15,7 @@
 #include "InstallerDatabase.h"
 #include "JsonNode.h"
 #include "ProductMap.h"
-#include "ShellCommand.h"
+#include "SystemCommands.h"
 #include "zorvex_plugin.h"
 
 const char* ROOT_IC_PATH = "/var/corva";
@@ -127,20 +128,59 @@ bool ReadDatabase(const std::string& databasePath, const std::string& cachePath,
   return true;
 }
 
+// Initialize's searches, each database read into `reading` (when given) as it is found.
+bool SearchAll(SystemCommands& commands, BInstallerChecker::Reading* reading,
+               std::string& message) {
+  // Every run searches afresh: a host that runs the check twice must not read everything twice.
+  BInstallerChecker::CachePaths.clear();
+  BInstallerChecker::SearchFailures.clear();
+  const bool found = BInstallerChecker::FindCaches(commands, GlobalText(ROOT_IC_PATH),
+                                                   BInstallerChecker::CachePaths, message, reading);
+  const uid_t user = geteuid();
+  if (user == 0) {
+    return found;
+  }
+  const std::optional<std::string> home = HomeDirectory(user);
+  if (!home) {
+    message = "Cannot get user name.";
+    return found;
+  }
+  return BInstallerChecker::FindCaches(commands, *home + GlobalText(USER_IC_PATH),
+                                       BInstallerChecker::CachePaths, message, reading) ||
+         found;
+}
+
 }  // namespace
 
 bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::string>& caches,
                                    std::string& message) {
+  SystemCommands onTheSpot;
+  return FindCaches(onTheSpot, directory, caches, message, nullptr);
+}
+
+bool BInstallerChecker::FindCaches(SystemCommands& commands, const std::string& directory,
+                                   std::vector<std::string>& caches, std::string& message,
+                                   Reading* reading) {
   const std::string dbName = GlobalText(DB_NAME);
   const std::string start = FindStartingPoint(directory);
-  // -H: a starting directory that is a symbolic link (an installer tree moved to a larger disk)
-  // is searched where it leads; links below it are still not followed.
-  const std::string command =
-      "find -H " + ShellQuote(start) + " -name " + ShellQuote(dbName) + " -type f 2>/dev/null";
-  std::string output;
-  const int status = CheckerHelper::RunCommand(command, output);
+  const size_t cachesBefore = caches.size();
+  const size_t readBefore = reading != nullptr ? reading->Size() : 0;
+  const int status = commands.Stream(FindCommand(start, dbName), [&](const std::string& path) {
+    std::optional<std::string> cache = CacheOfPath(path, start, dbName);
+    if (!cache) {
+      return;
+    }
+    caches.push_back(std::move(*cache));
+    if (reading != nullptr) {
+      reading->Read(caches.back());
+    }
+  });
   // Status 1 also means that find met a folder it may not read; what it printed is still there.
-  if ((status != 0 && status != 1) || !TakeCaches(output, start, dbName, caches)) {
+  if ((status != 0 && status != 1) || caches.size() == cachesBefore) {
+    caches.resize(cachesBefore);
+    if (reading != nullptr) {
+      reading->Forget(readBefore);
+    }
     message = kNoCachesMessage;
     return false;
   }
@@ -154,20 +194,13 @@ bool BInstallerChecker::FindCaches(std::string directory, std::vector<std::strin
 }
 
 bool BInstallerChecker::Initialize(std::string& message) {
-  // Every run searches afresh: a host that runs the check twice must not read everything twice.
-  CachePaths.clear();
-  SearchFailures.clear();
-  const bool found = FindCaches(GlobalText(ROOT_IC_PATH), CachePaths, message);
-  const uid_t user = geteuid();
-  if (user == 0) {
-    return found;
-  }
-  const std::optional<std::string> home = HomeDirectory(user);
-  if (!home) {
-    message = "Cannot get user name.";
-    return found;
-  }
-  return FindCaches(*home + GlobalText(USER_IC_PATH), CachePaths, message) || found;
+  SystemCommands onTheSpot;
+  return SearchAll(onTheSpot, nullptr, message);
+}
+
+bool BInstallerChecker::Initialize(SystemCommands& commands, Reading& reading,
+                                   std::string& message) {
+  return SearchAll(commands, &reading, message);
 }
 
 bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePath,
@@ -176,19 +209,44 @@ bool BInstallerChecker::GetAppInfo(std::string databasePath, std::string cachePa
   return ReadDatabase(databasePath, cachePath, run, text);
 }
 
-bool BInstallerChecker::ReadCaches(std::string& map, std::string& failures) {
-  InstallerRun run;
+struct BInstallerChecker::Reading::Run : InstallerRun {};
+
+BInstallerChecker::Reading::Reading() = default;
+
+BInstallerChecker::Reading::~Reading() = default;
+
+void BInstallerChecker::Reading::Read(const std::string& cachePath) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!run_) {
+    run_ = std::make_unique<Run>();
+  } else {
+    run_->budget.Postpone(now - lastRead_);
+  }
+  Database& database = databases_.emplace_back();
+  if (!run_->budget.Spent() || failed_ == 0) {
+    database.read = true;
+    database.ok = ReadDatabase(cachePath + GlobalText(DB_NAME), cachePath, *run_, database.text);
+    failed_ += database.ok ? 0 : 1;
+  }
+  lastRead_ = std::chrono::steady_clock::now();
+}
+
+void BInstallerChecker::Reading::Forget(size_t count) {
+  for (size_t index = count; index < databases_.size(); ++index) {
+    failed_ -= databases_[index].read && !databases_[index].ok ? 1 : 0;
+  }
+  databases_.resize(std::min(count, databases_.size()));
+}
+
+bool BInstallerChecker::Reading::Splice(std::string& map, std::string& failures) const {
   size_t unread = 0;
-  for (const std::string& cachePath : CachePaths) {
-    if (run.budget.Spent() && !failures.empty()) {
+  for (const Database& database : databases_) {
+    if (!database.read) {
       ++unread;
-      continue;
-    }
-    std::string databaseText;
-    if (ReadDatabase(cachePath + GlobalText(DB_NAME), cachePath, run, databaseText)) {
-      SpliceMap(map, databaseText);
+    } else if (database.ok) {
+      SpliceMap(map, database.text);
     } else {
-      failures += databaseText;
+      failures += database.text;
     }
   }
   if (unread != 0) {
@@ -196,6 +254,19 @@ bool BInstallerChecker::ReadCaches(std::string& map, std::string& failures) {
   }
   failures += SearchFailures;
   return !map.empty() && map != kEmptyMap;
+}
+
+bool BInstallerChecker::ReadCaches(std::string& map, std::string& failures) {
+  Reading reading;
+  for (const std::string& cachePath : CachePaths) {
+    reading.Read(cachePath);
+  }
+  return ReadCaches(reading, map, failures);
+}
+
+bool BInstallerChecker::ReadCaches(const Reading& reading, std::string& map,
+                                   std::string& failures) {
+  return reading.Splice(map, failures);
 }
 
 bool BInstallerChecker::GetAppInfo(std::string& text) {

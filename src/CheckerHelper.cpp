@@ -1,10 +1,11 @@
 #include "CheckerHelper.h"
 
-#include "CommandsAhead.h"
 #include "Split.h"
+#include "SystemCommands.h"
 
 int CheckerHelper::RunCommand(std::string command, std::string& output) {
-  return CommandsAhead::Run(command, output);
+  SystemCommands onTheSpot;
+  return onTheSpot.Run(command, output);
 }
 
 std::vector<std::string> CheckerHelper::SplitString(std::string text, std::string pattern) {
@@ -13,7 +14,6 @@ std::vector<std::string> CheckerHelper::SplitString(std::string text, std::strin
 
 int CheckerHelper::GetOsType() {
   std::string ignored;
-  return ProbeOsType(ignored);
+  SystemCommands onTheSpot;
+  return onTheSpot.OsType(ignored);
 }
-
-int CheckerHelper::ProbeOsType(std::string& failure) { return CommandsAhead::OsType(failure); }

@@ -12,24 +12,21 @@ enum OsType : int {
 };
 
 // How the product sources ask the system: run a shell command, split its output, tell the
-// package manager. All operations are static; within a run they answer from the commands the run
-// started ahead (CommandsAhead), outside a run they keep no state.
+// package manager. All operations are static and keep no state: each runs its commands on the spot
+// (SystemCommands). A run of the check hands its sources the run's CommandsAhead instead.
 class CheckerHelper {
  public:
   // Runs `command` with the library's fixed limits, appends its standard output to `output` (never
-  // clears it) and returns its status, all as ShellCommand::Collect states; within a run, as
-  // CommandsAhead::Run.
+  // clears it) and returns its status, all as ShellCommand::Collect states.
   static int RunCommand(std::string command, std::string& output);
 
   // Splits `text` at the matches of the ECMAScript regular expression `pattern`; see
   // SplitAtPattern for the rules on empty pieces.
   static std::vector<std::string> SplitString(std::string text, std::string pattern);
 
-  // The package manager as ManagerProbe finds it: on every call outside a run, once per run within
-  // one. OS_TYPE_NONE also where the probe cannot tell (it could not run, or was killed).
+  // The package manager as ManagerProbe finds it, probed anew on every call. OS_TYPE_NONE also
+  // where the probe cannot tell (it could not run, or was killed).
   static int GetOsType();
-  // GetOsType, saying in `failure` why the probe could not tell; empty when it could.
-  static int ProbeOsType(std::string& failure);
 };
 
 #endif  // ZORVEX_CHECKER_HELPER_H

@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
-#include "Split.h"
+#include "ShellCommand.h"
 
 namespace {
 
@@ -35,34 +36,18 @@ std::string FindStartingPoint(const std::string& directory) {
   return looksLikeExpression ? "./" + directory : directory;
 }
 
-bool TakeCaches(const std::string& output, const std::string& start, const std::string& dbName,
-                std::vector<std::string>& caches) {
+std::string FindCommand(const std::string& start, const std::string& dbName) {
+  // -H: a starting directory that is a symbolic link (an installer tree moved to a larger disk)
+  // is searched where it leads; links below it are still not followed. "\c" flushes.
+  return "find -H " + ShellQuote(start) + " -name " + ShellQuote(dbName) +
+         " -type f -printf '%p\\0\\c' 2>/dev/null";
+}
+
+std::optional<std::string> CacheOfPath(const std::string& path, const std::string& start,
+                                       const std::string& dbName) {
   const std::string inside = EndsWith(start, "/") ? start : start + "/";
-  const std::string tail = "/" + dbName;
-  const size_t before = caches.size();
-  // The first line of every path that find prints; all of `inside` unless that holds a line feed.
-  const size_t lineFeed = inside.find('\n');
-  const auto startsAPath = [&](const std::string& line) {
-    return lineFeed == std::string::npos ? StartsWith(line, inside)
-                                         : line == inside.substr(0, lineFeed);
-  };
-  const auto complete = [&](const std::string& path) {
-    return StartsWith(path, inside) && EndsWith(path, tail);
-  };
-  const auto take = [&](const std::string& path) {
-    if (complete(path)) {
-      caches.push_back(path.substr(0, path.size() - dbName.size()));
-    }
-  };
-  std::string path;
-  for (const std::string& line : SplitAtPattern(output, "\n")) {
-    if (path.empty() || (startsAPath(line) && (complete(path) || !StartsWith(path, inside)))) {
-      take(path);
-      path = line;
-    } else {
-      path += '\n' + line;
-    }
+  if (!StartsWith(path, inside) || !EndsWith(path, "/" + dbName)) {
+    return std::nullopt;
   }
-  take(path);
-  return caches.size() > before;
+  return path.substr(0, path.size() - dbName.size());
 }

@@ -1,8 +1,8 @@
 #ifndef ZORVEX_FIND_OUTPUT_H
 #define ZORVEX_FIND_OUTPUT_H
 
+#include <optional>
 #include <string>
-#include <vector>
 
 // How the installer source asks find for its databases and reads the answer, apart from running
 // it.
@@ -13,12 +13,14 @@
 // leading "-", or "!", "(", ")", ","). Otherwise as it is.
 std::string FindStartingPoint(const std::string& directory);
 
-// Appends the cache directory (with its final "/") of every path to a `dbName` file in find's
-// `output`, one a line, that lies inside `start`. A folder name may itself hold a line feed: find
-// prints only paths that begin with `start` + "/", so a line that does not, or that follows a
-// path not yet ending in "/" and the database name, continues the path before it. A path that
-// does not begin there is dropped. Returns whether any was taken; `caches` is unchanged otherwise.
-bool TakeCaches(const std::string& output, const std::string& start, const std::string& dbName,
-                std::vector<std::string>& caches);
+// The command line that asks find for every `dbName` file inside `start` (a FindStartingPoint).
+// Each path is printed whole and ended by a NUL byte, which no path holds (a folder name may hold
+// a line feed), and flushed at once, so that its reader can act on it while find goes on.
+std::string FindCommand(const std::string& start, const std::string& dbName);
+
+// The cache directory, with its final "/", of one `path` that find printed; nothing for a path
+// that does not lie inside `start` or is not a `dbName` file.
+std::optional<std::string> CacheOfPath(const std::string& path, const std::string& start,
+                                       const std::string& dbName);
 
 #endif  // ZORVEX_FIND_OUTPUT_H

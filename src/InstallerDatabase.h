@@ -31,6 +31,8 @@ class InstallerRunBudget {
   // Takes a manifest of `bytes`; false once the run has spent its budget.
   bool TakeManifest(off_t bytes);
   bool Spent() const;
+  // Moves the deadline on by `idle`: time the run spent waiting for its search, not reading.
+  void Postpone(std::chrono::steady_clock::duration idle) { deadline_ += idle; }
 
  private:
   static constexpr int kSeconds = 20;

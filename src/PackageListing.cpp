@@ -1,8 +1,8 @@
 #include "PackageListing.h"
 
-#include "CheckerHelper.h"
 #include "ProductMap.h"
 #include "Split.h"
+#include "SystemCommands.h"
 
 namespace {
 
@@ -28,16 +28,16 @@ bool ListingToText(const std::string& listing, FileLine fileLine, std::string& t
   return true;
 }
 
-bool ListInstalledPackages(int osType, const char* skipMessage, const char* command,
-                           FileLine fileLine, std::string& text) {
+bool ListInstalledPackages(SystemCommands& commands, int osType, const char* skipMessage,
+                           const char* command, FileLine fileLine, std::string& text) {
   std::string failure;
-  if (CheckerHelper::ProbeOsType(failure) != osType) {
+  if (commands.OsType(failure) != osType) {
     // A probe that could not tell is not a machine without this package manager.
     text = failure.empty() ? skipMessage : failure;
     return false;
   }
   std::string listing;
-  if (CheckerHelper::RunCommand(command, listing) != 0) {
+  if (commands.Run(command, listing) != 0) {
     text = kCannotObtain;
     return false;
   }

@@ -4,6 +4,7 @@
 #include "PackageListing.h"
 #include "Product.h"
 #include "Split.h"
+#include "SystemCommands.h"
 
 // The TABs and the line feed are real bytes inside the single quotes, handed to rpm and grep
 // unchanged. grep keeps the lines with a field that begins with ":Corva"; a summary merely
@@ -39,10 +40,15 @@ void FileRpmLine(std::string_view line, std::vector<std::string_view>& fields, s
 
 bool RpmChecker::Initialize(std::string& /*message*/) { return true; }
 
-bool RpmChecker::GetAppInfo(std::string& text) {
-  return ListInstalledPackages(OS_TYPE_RPM,
+bool RpmChecker::GetAppInfo(SystemCommands& commands, std::string& text) {
+  return ListInstalledPackages(commands, OS_TYPE_RPM,
                                "Obtaining information about products installed by RPM is skipped.",
                                kRpmQueryCommand, FileRpmLine, text);
+}
+
+bool RpmChecker::GetAppInfo(std::string& text) {
+  SystemCommands onTheSpot;
+  return GetAppInfo(onTheSpot, text);
 }
 
 bool RpmChecker::ParseListing(const std::string& listing, std::string& text) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+class SystemCommands;
+
 // The query command: the installed packages of the family's vendor, as rpm lists them.
 extern const char* const kRpmQueryCommand;
 
@@ -18,6 +20,8 @@ class RpmChecker {
   // or lists no package of a vendor whose name begins with "Corva" ("Cannot obtain installed
   // package.") or when no text can be made of it.
   static bool GetAppInfo(std::string& text);
+  // GetAppInfo through `commands`: a run's, which answers from what it started ahead.
+  static bool GetAppInfo(SystemCommands& commands, std::string& text);
 
   // Turns the lines of the query (name, version, architecture, summary and ":"-prefixed vendor,
   // separated by single TABs) whose last field, the vendor, begins with ":Corva" into the

@@ -279,10 +279,11 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-ShellCommand::ShellCommand(const std::string& command, const CommandLimits& limits)
+ShellCommand::ShellCommand(const std::string& command, const CommandLimits& limits, OutputForm form)
     : command_(command),
       deadline_(std::min(Clock::now() + limits.deadline, limits.latest)),
-      outputCap_(limits.outputCap) {
+      outputCap_(limits.outputCap),
+      form_(form) {
   // A command whose deadline has passed (the run's, shared by its commands) is not started.
   if (Clock::now() >= deadline_) {
     overrun_ = true;
@@ -398,6 +399,11 @@ std::string ShellCommand::Failure() const {
   return command + "ended with a status that could not be learnt.";
 }
 
+void ShellCommand::TakeArrived(std::string& output) {
+  output += printed_;
+  printed_.clear();
+}
+
 bool ShellCommand::Settled() const {
   return overrun_ || readError_ != 0 || (status_ < 0 && (output_ < 0 || Clock::now() >= drainEnd_));
 }
@@ -482,7 +488,12 @@ void ShellCommand::ReadOutput() {
   }
   outputRead_ += static_cast<size_t>(got);
   overrun_ = outputRead_ > outputCap_;
-  if (!overrun_) {
+  if (overrun_) {
+    return;
+  }
+  if (form_ == OutputForm::kBytes) {
+    printed_.append(buffer, static_cast<size_t>(got));
+  } else {
     AppendChunks(buffer, static_cast<size_t>(got));
   }
 }

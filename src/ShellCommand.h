@@ -47,8 +47,13 @@ class ShellCommand {
   // The status of a command ended for running past its deadline or printing past its cap.
   static constexpr int kEnded = 124;
 
+  // How the output is kept: as fgets would hand it on (the form every listing is read in), or
+  // byte for byte (records that end in a NUL byte, which fgets would cut).
+  enum class OutputForm { kChunks, kBytes };
+
   // Starts `command`; the deadline runs from here.
-  ShellCommand(const std::string& command, const CommandLimits& limits);
+  ShellCommand(const std::string& command, const CommandLimits& limits,
+               OutputForm form = OutputForm::kChunks);
   // Ends and collects a command that was started but not collected.
   ~ShellCommand();
   ShellCommand(const ShellCommand&) = delete;
@@ -67,6 +72,10 @@ class ShellCommand {
   // not be learnt). Such a status
   // says nothing about what the command was asked.
   std::string Failure() const;
+
+  // Moves what the command has printed so far, in its output form, to the end of `output`, so that
+  // a caller can act on it while the command still runs; Collect then hands on only the rest.
+  void TakeArrived(std::string& output);
 
   // Starts `command` and collects it.
   static int Run(const std::string& command, std::string& output, const CommandLimits& limits);
@@ -121,6 +130,7 @@ class ShellCommand {
   std::unique_ptr<char[]> readRoom_;
   Fate fate_ = Fate::kRan;
   int signal_ = 0;
+  OutputForm form_;
 };
 
 // `text` in single quotes for the shell, so that blanks and metacharacters stay part of one word

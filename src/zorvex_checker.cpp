@@ -66,29 +66,30 @@ const char* const kFailedSources =
 
 // Asks one source; a source that cannot start keeps its message and makes the status an error.
 template <typename Source>
-SourceResult AskSource(int& status) {
+SourceResult AskSource(SystemCommands& commands, int& status) {
   SourceResult result;
   if (!Source::Initialize(result.text)) {
     status = kStatusError;
     return result;
   }
   result.text.clear();
-  result.found = Source::GetAppInfo(result.text);
+  result.found = Source::GetAppInfo(commands, result.text);
   return result;
 }
 
 // The installer source, whose failed databases cost only their own products: the map of those
 // that were read is its text, and their messages are added to `failures` (and are its text when
-// the map holds no product).
-SourceResult AskInstaller(int& status, std::string& failures) {
+// the map holds no product). Each database is read as soon as the search finds it.
+SourceResult AskInstaller(SystemCommands& commands, int& status, std::string& failures) {
   SourceResult result;
-  if (!BInstallerChecker::Initialize(result.text)) {
+  BInstallerChecker::Reading reading;
+  if (!BInstallerChecker::Initialize(commands, reading, result.text)) {
     status = kStatusError;
     return result;
   }
   result.text.clear();
   std::string databaseFailures;
-  result.found = BInstallerChecker::ReadCaches(result.text, databaseFailures);
+  result.found = BInstallerChecker::ReadCaches(reading, result.text, databaseFailures);
   if (!result.found) {
     result.text = databaseFailures;
   }
@@ -184,17 +185,21 @@ const int kForkHandlers = pthread_atfork(nullptr, nullptr, StartRunStateAfresh);
 
 }  // namespace
 
+int RunCheck(CommandsAhead& commands, std::string& out) {
+  int status = kStatusOk;
+  std::string failures;
+  const SourceResult installer = AskInstaller(commands, status, failures);
+  const SourceResult debian = AskSource<AptChecker>(commands, status);
+  const SourceResult rpm = AskSource<RpmChecker>(commands, status);
+  failures += commands.Failures();
+  return AssembleReport(installer, debian, rpm, status, out, failures);
+}
+
 int test(std::string& out) {
   const std::lock_guard<std::mutex> serialised(runLock);
   // The package manager's probe and listing run while the installer source searches and reads.
-  const CommandsAhead ahead(kDpkgListCommand, kRpmQueryCommand);
-  int status = kStatusOk;
-  std::string failures;
-  const SourceResult installer = AskInstaller(status, failures);
-  const SourceResult debian = AskSource<AptChecker>(status);
-  const SourceResult rpm = AskSource<RpmChecker>(status);
-  failures += ahead.Failures();
-  return AssembleReport(installer, debian, rpm, status, out, failures);
+  CommandsAhead commands(kDpkgListCommand, kRpmQueryCommand);
+  return RunCheck(commands, out);
 }
 
 namespace {

@@ -25,6 +25,11 @@ struct SourceResult {
 // or "ERROR" in a report of found products outranks a source that could not start.
 int test(std::string& out);
 
+class CommandsAhead;
+// The run of `test` within its run lock, through `commands`, the run's own: the sources reach the
+// system through it alone. Afterwards `commands` says what the run started ahead and left unused.
+int RunCheck(CommandsAhead& commands, std::string& out);
+
 // The assembly step of `test`, apart from the sources: chooses or merges the sources' texts,
 // replaces `out` with the report and returns the status code, starting from `status` (3 when a
 // source could not start, else 0). `failures` (each ending in a line feed) says what failed in the

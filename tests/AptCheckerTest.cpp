@@ -6,7 +6,10 @@
 #include <csignal>
 
 #include "AptChecker.h"
+#include "CommandsAhead.h"
+#include "RpmChecker.h"
 #include "TestSupport.h"
+#include "zorvex_checker.h"
 
 using testsupport::DpkgAdminDir;
 using testsupport::DpkgPackage;
@@ -151,3 +154,22 @@ TEST(AptCheckerListing, AwkwardBytesStayValidJson) {
 }
 
 }  // namespace
+
+// A run starts the listing ahead, beside the installer's search; the source must collect that
+// listing rather than start its own, or every run pays for the listing twice.
+TEST(AptChecker, ARunsSourceCollectsTheListingStartedAhead) {
+  const DpkgAdminDir admin({{"corva-zorvex-cli", "3.1", "amd64", "Zorvex command line tools"}});
+  const testsupport::TempDir empty;
+  const testsupport::InstallerLocations nothingInstalled(empty.path());
+  std::string report;
+  CommandsAhead run(kDpkgListCommand, kRpmQueryCommand);
+  RunCheck(run, report);
+  EXPECT_EQ(run.Unused(), "");
+  EXPECT_NE(report.find("\"corva-zorvex-cli\""), std::string::npos) << report;
+
+  // A listing that is not the source's own command stays unused, and says so.
+  const char* const other = "dpkg -l 2>/dev/null";
+  CommandsAhead missed(other, kRpmQueryCommand);
+  RunCheck(missed, report);
+  EXPECT_EQ(missed.Unused(), other);
+}

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "CheckerHelper.h"
+#include "SystemCommands.h"
 #include "TestSupport.h"
 
 using testsupport::ScopedEnv;
@@ -141,7 +142,8 @@ TEST_F(OsTypeProbe, WhichKilledBySignalFindsNothingAndCannotTell) {
   UsePath();
   EXPECT_EQ(CheckerHelper::GetOsType(), OS_TYPE_NONE);
   std::string failure;
-  EXPECT_EQ(CheckerHelper::ProbeOsType(failure), OS_TYPE_NONE);
+  SystemCommands onTheSpot;
+  EXPECT_EQ(onTheSpot.OsType(failure), OS_TYPE_NONE);
   EXPECT_EQ(failure,
             "Cannot tell whether dpkg or rpm is installed. The command \"which dpkg 2>/dev/null\" "
             "was ended by signal 9.");

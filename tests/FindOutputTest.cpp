@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "FindOutput.h"
 #include "TestSupport.h"
@@ -11,25 +12,24 @@ namespace {
 
 const std::string kDbName = "packagemanager.db";
 
-TEST(TakeCaches, EveryDatabaseInsideTheStartInOrder) {
-  std::vector<std::string> caches;
-  EXPECT_TRUE(TakeCaches("/var/corva/b/packagemanager.db\n/var/corva/a/packagemanager.db\n",
-                         "/var/corva", kDbName, caches));
-  EXPECT_EQ(caches, (std::vector<std::string>{"/var/corva/b/", "/var/corva/a/"}));
-}
-
-TEST(TakeCaches, FolderNamesWithLineFeedsStayWhole) {
-  std::vector<std::string> caches;
-  EXPECT_TRUE(TakeCaches("/var/corva/x\n/y/packagemanager.db\n/var/corva/z/packagemanager.db\n",
-                         "/var/corva/", kDbName, caches));
-  EXPECT_EQ(caches, (std::vector<std::string>{"/var/corva/x\n/y/", "/var/corva/z/"}));
-}
-
-TEST(TakeCaches, NothingInsideLeavesTheCachesAsTheyWere) {
-  std::vector<std::string> caches{"/kept/"};
-  EXPECT_FALSE(TakeCaches("/elsewhere/packagemanager.db\n/var/corva/packagemanager.db.old\n",
-                          "/var/corva", kDbName, caches));
-  EXPECT_EQ(caches, std::vector<std::string>{"/kept/"});
+TEST(CacheOfPath, OnlyDatabaseFilesInsideTheStartGiveTheirFolder) {
+  const struct {
+    std::string path;
+    std::string start;
+    std::optional<std::string> cache;
+  } cases[] = {
+      {"/var/corva/b/packagemanager.db", "/var/corva", "/var/corva/b/"},
+      {"/var/corva/b/packagemanager.db", "/var/corva/", "/var/corva/b/"},
+      {"/var/corva/x\n/y/packagemanager.db", "/var/corva", "/var/corva/x\n/y/"},
+      {"/var/corva/packagemanager.db", "/var/corva", "/var/corva/"},
+      {"/elsewhere/packagemanager.db", "/var/corva", std::nullopt},
+      {"/var/corvax/packagemanager.db", "/var/corva", std::nullopt},
+      {"/var/corva/packagemanager.db.old", "/var/corva", std::nullopt},
+      {"/var/corva/old-packagemanager.db", "/var/corva", std::nullopt},
+  };
+  for (const auto& each : cases) {
+    EXPECT_EQ(CacheOfPath(each.path, each.start, kDbName), each.cache) << each.path;
+  }
 }
 
 // find runs in "/": a relative folder is the working folder's, and none is read as an expression.

@@ -211,10 +211,12 @@ TEST_F(FaultMatrix, DatabaseHeldByAWritersExclusiveLockFailsAtOnce) {
 
 TEST_F(FaultMatrix, CacheFolderThatDisappearsBetweenSearchAndRead) {
   // No real find can be timed to lose a folder right after printing it; this one runs the real
-  // find and then removes the folder, before the library reads what it printed.
+  // find, removes the folder and only then hands on what find printed.
   ToolDir tools;
-  tools.Script("find", "'" + testsupport::FindTool("find") + "' \"$@\"\nstatus=$?\nrm -rf '" +
-                           Cache("bad") + "'\nexit $status");
+  const std::string printed = tools.path() + "/printed";
+  tools.Script("find", "'" + testsupport::FindTool("find") + "' \"$@\" >'" + printed +
+                           "'\nstatus=$?\nrm -rf '" + Cache("bad") + "'\ncat '" + printed +
+                           "'\nexit $status");
   const char* path = std::getenv("PATH");
   const ScopedEnv withWrapper("PATH", tools.path() + ":" + (path != nullptr ? path : ""));
   const std::string message = CannotOpen(Cache("bad"), "unable to open database file");
@@ -234,12 +236,14 @@ TEST_F(FaultMatrix, DatabaseSwappedForAFifoAfterTheSearch) {
   const std::string database = Cache("bad") + "packagemanager.db";
   const std::string saved = tree_ / "saved.db";
   std::filesystem::copy_file(database, saved);
-  // The real find, then the swap; the next run's find first puts the database back.
+  // The real find, then the swap, then what find printed; the next run's find first puts the
+  // database back.
   ToolDir tools;
+  const std::string printed = tools.path() + "/printed";
   tools.Script("find", "if [ -p '" + database + "' ]; then rm '" + database + "'; cp '" + saved +
                            "' '" + database + "'; fi\n'" + testsupport::FindTool("find") +
-                           "' \"$@\"\nstatus=$?\nrm '" + database + "'\nmkfifo '" + database +
-                           "'\nexit $status");
+                           "' \"$@\" >'" + printed + "'\nstatus=$?\nrm '" + database +
+                           "'\nmkfifo '" + database + "'\ncat '" + printed + "'\nexit $status");
   const char* path = std::getenv("PATH");
   const ScopedEnv withWrapper("PATH", tools.path() + ":" + (path != nullptr ? path : ""));
   const HangGuard guard(60);
