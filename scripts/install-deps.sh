@@ -9,7 +9,7 @@ demo_packages="$build_packages sqlite3"
 package_packages="$build_packages help2man dpkg-dev file sqlite3"
 test_packages="$package_packages libgtest-dev libgmock-dev libbenchmark-dev rpm sqlite3 valgrind
   clang libclang-rt-14-dev binutils findutils grep passwd debianutils util-linux mount lintian
-  ansible-core ansible-lint python3-apt openssh-server openssh-client prometheus-node-exporter curl systemd strace
+  ansible-core ansible-lint python3-apt sudo openssh-server openssh-client prometheus-node-exporter curl systemd strace
   nodejs npm python3-jsonschema
   icinga2 prometheus facter openssl"
 # Daemons that tests start on their own, with their own configuration: never started by the

@@ -50,10 +50,11 @@ options:
     type: path
   policy:
     description:
-      - The text of a version policy (one rule a line, C([SOURCE:]NAME >= VERSION)), written to a
-        private temporary file on the host for C(diag-host --policy) and removed again; the
-        products below their minimum are returned as C(outdated). A policy file already on the
-        host can be given with C(extra_args) instead (C([--policy, PATH])).
+      - The text of a version policy (one rule a line, C([SOURCE:]NAME >= VERSION)), handed to
+        C(diag-host --policy) on its standard input (where the module itself runs on the host, in
+        a private temporary file, removed again); the products below their minimum are returned
+        as C(outdated). A policy file already on the host can be given with C(extra_args) instead
+        (C([--policy, PATH])).
     type: str
   sbom:
     description:
@@ -69,6 +70,11 @@ attributes:
 notes:
   - The status is the one C(diag-host) reads from the report's words, C(3) for C(ERROR), C(2) for
     C(FAIL), else C(0); the module does not fail for it.
+  - With pipelining (as the fleet playbook has it), its action runs all of it as one shell command
+    line over the connection, without Python on the host, and builds the same result on the
+    controller. Without pipelining (or with C(become_method=su)), with C(async), with a path that
+    starts with C(~) or holds C($) (the host expands those) or with arguments that do not
+    validate, the module runs on the host instead.
 author:
   - Zorvex checker developers
 """
@@ -223,46 +229,15 @@ ansible_facts:
   type: dict
 """
 
-import json
 import os
-import shlex
 import shutil
 import tempfile
 import time
 
 from ansible.module_utils.basic import AnsibleModule
-
-
-def audit_mode_args(params, output_format):
-    """Where and as whom the check runs: every account's folder too (in the product list only:
-    diag-host writes no bill of materials of accounts' installs), an offline root."""
-    args = ["--all-users"] if params["all_users"] and output_format == "products" else []
-    if params["root"]:
-        args += ["--root", params["root"]]
-    return args
-
-
-def diag_host_command(params, output_format, policy_file=None):
-    command = [params["diag_host"]] + params["extra_args"]
-    if params["installer_root"]:
-        command += ["--installer-root", params["installer_root"]]
-    if policy_file:
-        command += ["--policy", policy_file]
-    return command + audit_mode_args(params, output_format) + ["--format", output_format]
-
-
-def bill_of_materials(module, facts):
-    """The SBOM of the same audit, into `facts`. A check that failed still gives a document that
-    says why (exit statuses 4 and 5), so any status but a command-line error keeps it."""
-    sbom_format = module.params["sbom"]
-    if not sbom_format:
-        return
-    rc, out, err = module.run_command(diag_host_command(module.params, sbom_format))
-    if out and rc < 64:
-        facts.update(sbom=out, sbom_format=sbom_format)
-    else:
-        module.warn("diag-host --format %s gave no document (status %d): %s"
-                    % (sbom_format, rc, err.strip() or "no message"))
+from ansible_collections.zorvex.checker.plugins.module_utils.products_report import (
+    ARGUMENT_SPEC, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
+    pretty_name, products_result)
 
 
 def run_products(module):
@@ -280,38 +255,19 @@ def run_products(module):
         rc, out, err = module.run_command(command)
     finally:
         shutil.rmtree(policy_dir, ignore_errors=True)
-    # Its line numbers are the policy's; the temporary name would only confuse.
-    return command, rc, out, err.replace(policy_file, "policy")
-
-
-def read_documents(module, output, facts):
-    """One JSON document per check that ran, one per line."""
-    documents = []
-    for line in output.splitlines():
-        if not line.strip():
-            continue
-        try:
-            documents.append(json.loads(line))
-        except ValueError as error:
-            module.fail_json(msg="diag-host printed a line that is not JSON (%s): %s"
-                             % (error, line), **facts)
-    if not documents:
-        module.fail_json(msg="diag-host ran no check: is the Zorvex check plug-in installed?",
-                         **facts)
-    return documents
+    return command, rc, out, err.replace(policy_file, POLICY_NAME)
 
 
 def os_name():
-    """PRETTY_NAME of the host's os-release, as systemd reads it (quotes and escapes dropped)."""
+    """PRETTY_NAME of the host's os-release."""
     for path in ("/etc/os-release", "/usr/lib/os-release"):
         try:
             with open(path) as release:
-                for line in release:
-                    if line.startswith("PRETTY_NAME="):
-                        words = shlex.split(line[len("PRETTY_NAME="):])
-                        return " ".join(words)
+                name = pretty_name(release)
         except (IOError, OSError, ValueError):
             continue
+        if name is not None:
+            return name
     return ""
 
 
@@ -330,83 +286,23 @@ def where_and_when(module):
     return facts
 
 
-def sources_of(documents):
-    """Per-source health of every check, tagged with its check when several ran."""
-    sources = []
-    for document in documents:
-        reported = document.get("sources") or []
-        if isinstance(reported, dict):
-            reported = [dict(value, source=name) if isinstance(value, dict)
-                        else dict(source=name, state=value)
-                        for name, value in reported.items()]
-        for source in reported:
-            if len(documents) > 1:
-                source = dict(source, check=document.get("check", ""))
-            sources.append(source)
-        # An account whose search failed lacks its products: a failed part of the installer source.
-        for part in document.get("users") or []:
-            if part.get("failure"):
-                sources.append(dict(source="installer", user=part.get("user", ""), state="failed",
-                                    found=0, message=part["failure"]))
-    return sources
-
-
-def users_of(documents):
-    """The accounts searched with all_users, each with its failure ("" when it completed)."""
-    return [part for document in documents for part in document.get("users") or []]
-
-
 def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            diag_host=dict(type="path", default="/usr/bin/diag-host"),
-            installer_root=dict(type="path"),
-            extra_args=dict(type="list", elements="str", default=[]),
-            all_users=dict(type="bool", default=False),
-            root=dict(type="path"),
-            policy=dict(type="str"),
-            sbom=dict(type="str", choices=["cyclonedx", "spdx"]),
-        ),
-        supports_check_mode=True,
-    )
-    diag_host = module.params["diag_host"]
+    module = AnsibleModule(argument_spec=ARGUMENT_SPEC, supports_check_mode=True)
+    params = module.params
     facts = where_and_when(module)
-    if not os.access(diag_host, os.X_OK):
-        module.fail_json(
-            msg="%s is not installed (or not executable): install the Zorvex check package on this "
-            "host (the fleet playbook does so when zorvex_deb names the .deb), or point diag_host "
-            "at its diag-host" % diag_host, **facts
-        )
+    if not os.access(params["diag_host"], os.X_OK):
+        module.fail_json(msg=missing_message(params["diag_host"]), **facts)
 
-    bill_of_materials(module, facts)
-    command, rc, out, err = run_products(module)
-    # 0, 2 and 3 carry a report; anything else means there is none to read.
-    if rc not in (0, 2, 3):
-        module.fail_json(
-            msg="diag-host failed with status %d: %s" % (rc, err.strip() or "no message"),
-            rc=rc, stdout=out, stderr=err, cmd=command, **facts
-        )
-
-    documents = read_documents(module, out, facts)
-    products = [product for document in documents for product in document["products"]]
-    status = max(document["status"] for document in documents)
-    message = "\n".join(document["message"] for document in documents if document["message"])
-    outdated = [entry for document in documents for entry in document.get("outdated") or []]
-    # An audited root names its own system.
-    facts["os"] = next((document["os"] for document in documents if document.get("os")),
-                       facts["os"])
-    module.exit_json(
-        changed=False,
-        products=products,
-        status=status,
-        message=message,
-        outdated=outdated,
-        sources=sources_of(documents),
-        users=users_of(documents),
-        ansible_facts=dict(zorvex_products=products, zorvex_status=status, zorvex_message=message,
-                           zorvex_outdated=outdated),
-        **facts
-    )
+    if params["sbom"]:
+        sbom, warning = bill_of_materials(
+            params, *module.run_command(diag_host_command(params, params["sbom"])))
+        facts.update(sbom)
+        if warning:
+            module.warn(warning)
+    result = products_result(facts, *run_products(module))
+    if result.pop("failed", False):
+        module.fail_json(**result)
+    module.exit_json(**result)
 
 
 if __name__ == "__main__":
