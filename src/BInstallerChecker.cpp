@@ -15,6 +15,7 @@
 #include "InstallerDatabase.h"
 #include "JsonNode.h"
 #include "ProductMap.h"
+#include "RegularFile.h"
 #include "SystemCommands.h"
 #include "zorvex_plugin.h"
 
@@ -62,30 +63,35 @@ std::tuple<dev_t, ino_t, off_t, long, long> FileKey(const struct stat& status) {
 }
 
 // The texts of the manifest at `path`; false, with the message in `text`, when it cannot be read
-// or the run has spent its budget.
+// or the run has spent its budget. A file is looked up once, by the opening itself.
 bool ReadManifestTexts(const std::string& path, const std::string& databasePath, InstallerRun& run,
                        BInstallerChecker::ManifestTexts& texts, std::string& text) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) == 0) {
-    const auto known = run.manifests.find(FileKey(status));
+  RegularFile file = OpenRegularFile(path);
+  if (file.outcome == RegularFile::Outcome::kOpened) {
+    const auto known = run.manifests.find(FileKey(file.status));
     if (known != run.manifests.end()) {
+      close(file.fd);
       texts = known->second;
       return true;
     }
-    if (!run.budget.TakeManifest(status.st_size)) {
-      text = RunSpentMessage(databasePath);
-      return false;
-    }
   }
+  if (file.outcome != RegularFile::Outcome::kUnreachable &&
+      !run.budget.TakeManifest(file.status.st_size)) {
+    if (file.fd >= 0) {
+      close(file.fd);
+    }
+    text = RunSpentMessage(databasePath);
+    return false;
+  }
+  const auto key = FileKey(file.status);
   json_object* manifest = nullptr;
-  struct stat read {};
-  if (!JsonNode::ParseFile(path, &manifest, text, &read)) {
+  if (!JsonNode::ParseOpenedFile(file, path, &manifest, text)) {
     text.insert(0, "Cannot obtain human readable product names: ");
     return false;
   }
   texts = BInstallerChecker::ReadManifest(manifest);
   json_object_put(manifest);
-  run.manifests.emplace(FileKey(read), texts);
+  run.manifests.emplace(key, texts);
   return true;
 }
 

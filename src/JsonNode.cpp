@@ -184,12 +184,12 @@ void JsonNode::AddJsonNode(json_object* parent, std::string name, std::string re
 }
 
 bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message) {
-  return ParseFile(std::move(path), result, message, nullptr);
+  RegularFile file = OpenRegularFile(path);
+  return ParseOpenedFile(file, path, result, message);
 }
 
-bool JsonNode::ParseFile(std::string path, json_object** result, std::string& message,
-                         struct stat* read) {
-  const RegularFile file = OpenRegularFile(path);
+bool JsonNode::ParseOpenedFile(RegularFile& file, const std::string& path, json_object** result,
+                               std::string& message) {
   const bool regular = file.outcome == RegularFile::Outcome::kOpened;
   const bool tooLarge = regular && file.status.st_size > kLargestFile;
   std::string text;
@@ -197,6 +197,7 @@ bool JsonNode::ParseFile(std::string path, json_object** result, std::string& me
       regular && !tooLarge && ReadWhole(file.fd, static_cast<size_t>(file.status.st_size), text);
   if (file.fd >= 0) {
     close(file.fd);
+    file.fd = -1;
   }
   const bool tooMany = whole && MostValues(text) > kMostValues;
   if (!whole || tooMany) {
@@ -206,9 +207,6 @@ bool JsonNode::ParseFile(std::string path, json_object** result, std::string& me
               : tooMany  ? FileMessage("File ", path, " holds more than 100000 JSON values")
                          : FileMessage("Cannot read file ", path);
     return false;
-  }
-  if (read != nullptr) {
-    *read = file.status;
   }
   // RFC 8259 lets a parser ignore a byte-order mark, which json-c does not.
   const size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "RegularFile.h"
+
 // Builds the report's nodes and reads JSON files. All operations are static; no JsonNode object
 // is ever created.
 //
@@ -64,9 +66,10 @@ class JsonNode {
   // ... holds more than 100000 JSON values"); a leading byte-order mark is skipped. Running out of
   // memory while parsing throws std::bad_alloc.
   static bool ParseFile(std::string path, json_object** result, std::string& message);
-  // The same, also giving the status of the file read when it returns true.
-  static bool ParseFile(std::string path, json_object** result, std::string& message,
-                        struct stat* read);
+  // The same for a `file` that the caller opened with OpenRegularFile (whatever came of it), named
+  // `path` in the messages. Closes its descriptor.
+  static bool ParseOpenedFile(RegularFile& file, const std::string& path, json_object** result,
+                              std::string& message);
 
   // Follows the "/"-separated member names of `path` from `root`. Returns the value reached,
   // borrowed from the tree, or null when any step finds no object or no such member. The empty
