@@ -3,7 +3,7 @@
 CommandsAhead::CommandsAhead(const char* debianListing, const char* rpmListing)
     : deadline_(std::chrono::steady_clock::now() + CommandLimits().deadline),
       listings_{nullptr, debianListing, rpmListing} {
-  ahead_.emplace(probe_.Command(), Limits());
+  ahead_.emplace(probe_.Command(), RunLimits());
 }
 
 CommandsAhead::~CommandsAhead() = default;
@@ -27,7 +27,9 @@ std::string CommandsAhead::Unused() const {
   return probe_.Answered() && ahead_ ? listings_[probe_.Answer()] : std::string();
 }
 
-CommandLimits CommandsAhead::Limits() const {
+CommandLimits CommandsAhead::Limits() const { return RunLimits(); }
+
+CommandLimits CommandsAhead::RunLimits() const {
   CommandLimits limits;
   limits.latest = deadline_;
   return limits;

@@ -47,6 +47,8 @@ class CommandsAhead : public SystemCommands {
  private:
   const ManagerProbe& Answer();
   void MoveOn();
+  // Limits, also where virtual calls do not reach (the constructor).
+  CommandLimits RunLimits() const;
 
   std::chrono::steady_clock::time_point deadline_;
   std::string failures_;
