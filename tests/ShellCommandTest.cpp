@@ -21,6 +21,7 @@
 
 #include "Account.h"
 #include "ShellCommand.h"
+#include "SystemCommands.h"
 #include "TestSupport.h"
 
 using std::chrono::milliseconds;
@@ -327,6 +328,46 @@ TEST(ShellCommand, StatusesDoNotDependOnTheHostsSignals) {
               return Statuses();
             }),
             quiet);
+}
+
+}  // namespace
+
+namespace {
+
+// Writes a line into `fifo` once someone reads it; false when no one has within ten seconds.
+bool WriteLineWhenRead(const std::string& fifo) {
+  for (int tries = 0; tries < 1000; ++tries) {
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) {
+      const bool written = write(writer, "go\n", 3) == 3;
+      close(writer);
+      return written;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return false;
+}
+
+// The command prints its first record and then waits (ten seconds at most) for a line on a FIFO
+// that only the taker of that first record writes: a record handed on only once the command had
+// ended would find no reader, and the command would print "late".
+TEST(SystemCommands, StreamHandsOnEachRecordWhileTheCommandRuns) {
+  const TempDir dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> records;
+  SystemCommands onTheSpot;
+  const int status =
+      onTheSpot.Stream("printf 'first\\0'; if timeout 10 sh -c 'read line <" + fifo +
+                           "'; then printf 'second\\0third'; else printf 'late\\0'; fi",
+                       [&](const std::string& record) {
+                         records.push_back(record);
+                         if (record == "first") {
+                           EXPECT_TRUE(WriteLineWhenRead(fifo));
+                         }
+                       });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(records, (std::vector<std::string>{"first", "second", "third"}));
 }
 
 }  // namespace
