@@ -21,7 +21,7 @@ from ansible.module_utils.common.text.converters import to_bytes
 from ansible.plugins.action import ActionBase
 from ansible.utils.vars import merge_hash
 from ansible_collections.zorvex.checker.plugins.module_utils.products_report import (
-    ARGUMENT_SPEC, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
+    PRODUCTS_OPTIONS, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
     pretty_name, products_result)
 
 
@@ -134,12 +134,12 @@ class ActionModule(ActionBase):
         """The task's arguments as the module would see them; None when the module must judge
         them: a path the host's environment expands, or arguments that do not validate."""
         args = self._task.args
-        for name, spec in ARGUMENT_SPEC.items():
+        for name, option in PRODUCTS_OPTIONS.items():
             value = args.get(name)
-            if spec["type"] == "path" and isinstance(value, str) and (
+            if option["type"] == "path" and isinstance(value, str) and (
                     value.startswith("~") or "$" in value):
                 return None
-        validated = ArgumentSpecValidator(ARGUMENT_SPEC).validate(args)
+        validated = ArgumentSpecValidator(PRODUCTS_OPTIONS).validate(args)
         return None if validated.error_messages else validated.validated_parameters
 
     def run_module(self, result, task_vars):

@@ -10,7 +10,7 @@ __metaclass__ = type
 import json
 import shlex
 
-ARGUMENT_SPEC = dict(
+PRODUCTS_OPTIONS = dict(
     diag_host=dict(type="path", default="/usr/bin/diag-host"),
     installer_root=dict(type="path"),
     extra_args=dict(type="list", elements="str", default=[]),

@@ -236,7 +236,7 @@ import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.zorvex.checker.plugins.module_utils.products_report import (
-    ARGUMENT_SPEC, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
+    PRODUCTS_OPTIONS, POLICY_NAME, bill_of_materials, diag_host_command, missing_message,
     pretty_name, products_result)
 
 
@@ -287,7 +287,7 @@ def where_and_when(module):
 
 
 def main():
-    module = AnsibleModule(argument_spec=ARGUMENT_SPEC, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=PRODUCTS_OPTIONS, supports_check_mode=True)
     params = module.params
     facts = where_and_when(module)
     if not os.access(params["diag_host"], os.X_OK):
